@@ -1,0 +1,145 @@
+#include "stage.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "platform.h"
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { free(p); }
+};
+
+// Joins folder, separator and name into a STAGE_PATH_SIZE buffer.
+bool JoinPath(const char* folder, const char* name, char* out)
+{
+    size_t folderLen = strlen(folder);
+    size_t nameLen = strlen(name);
+    if (folderLen + 1 + nameLen + 1 > STAGE_PATH_SIZE)
+        return false;
+    memcpy(out, folder, folderLen);
+    out[folderLen] = PATH_SEPARATOR;
+    memcpy(out + folderLen + 1, name, nameLen + 1);
+    return true;
+}
+
+bool Stop(StageResult* result, PayloadError error, const char* name)
+{
+    result->error = error;
+    result->complete = false;
+    if (name != nullptr) {
+        strncpy(result->stoppedAt, name, ENTRY_NAME_SIZE - 1);
+        result->stoppedAt[ENTRY_NAME_SIZE - 1] = '\0';
+    }
+    return false;
+}
+
+}  // namespace
+
+bool StagePayloadFile(const char* launcherPath, const char* stageDir,
+                      const StageOptions& options, StageResult* result)
+{
+    *result = StageResult();
+    _mkdir(stageDir);  // usually exists already; a missing folder shows at the first file
+    if (launcherPath == nullptr)
+        return Stop(result, PayloadError::CannotOpenLauncher, nullptr);
+
+    PayloadReader reader;
+    if (OpenPayload(&reader, launcherPath) != PayloadError::Ok)
+        return Stop(result, reader.error, nullptr);
+
+    size_t bufferSize = STAGE_COPY_BUFFER_SIZE;
+    std::unique_ptr<char, FreeDeleter> heap(static_cast<char*>(malloc(bufferSize)));
+    char fallback[16384];
+    char* buffer = heap ? heap.get() : fallback;
+    if (!heap)
+        bufferSize = sizeof fallback;
+
+    PayloadEntryHeader header;
+    memset(&header, 0, sizeof header);
+    while (NextPayloadEntry(&reader, &header)) {
+        char fileName[STAGE_PATH_SIZE];
+        const char* name = header.name;
+        if (options.mapName != nullptr) {
+            if (!options.mapName(header.name, fileName, sizeof fileName, options.context)) {
+                ClosePayload(&reader);
+                return Stop(result, PayloadError::NameNotConvertible, header.name);
+            }
+            name = fileName;
+        }
+        char target[STAGE_PATH_SIZE];
+        memset(target, 0, sizeof target);
+        if (!JoinPath(stageDir, name, target)) {
+            ClosePayload(&reader);
+            return Stop(result, PayloadError::PathTooLong, header.name);
+        }
+        FILE* out = fopen(target, "wb");
+        if (out == nullptr) {
+            ClosePayload(&reader);
+            return Stop(result, PayloadError::CannotCreate, header.name);
+        }
+        bool written = true;
+        size_t got;
+        while ((got = ReadPayloadData(&reader, buffer, bufferSize)) > 0) {
+            if (fwrite(buffer, 1, got, out) != got) {
+                written = false;
+                break;
+            }
+            result->bytes += got;
+        }
+        if (fclose(out) != 0)
+            written = false;
+        if (!written) {
+            remove(target);
+            ClosePayload(&reader);
+            return Stop(result, PayloadError::WriteFailed, header.name);
+        }
+        if (reader.error != PayloadError::Ok)
+            break;  // the archive ended inside this entry: its file keeps the bytes present
+        ++result->entries;
+        if (options.entryStaged != nullptr)
+            options.entryStaged(name, header.size, options.context);
+    }
+    ClosePayload(&reader);
+    if (reader.error != PayloadError::Ok)
+        return Stop(result, reader.error, header.name);
+    result->complete = true;
+    return true;
+}
+
+bool BuildStageDir(const char* tempPath, char* stageDir)
+{
+    size_t tempLen = strlen(tempPath);
+    if (tempLen + sizeof STAGE_DIR_NAME > STAGE_PATH_SIZE) {
+        stageDir[0] = '\0';
+        return false;
+    }
+    memcpy(stageDir, tempPath, tempLen);
+    memcpy(stageDir + tempLen, STAGE_DIR_NAME, sizeof STAGE_DIR_NAME);
+    return true;
+}
+
+bool ExtractPayload(char* stageDir)
+{
+    // With no temporary folder at all the staging path is the bare relative
+    // "tmpsoft", as it always has been; one too long to take it stages nothing.
+    char tempPath[STAGE_PATH_SIZE];
+    memset(tempPath, 0, sizeof tempPath);
+    DWORD tempLen = GetTempPathA(STAGE_PATH_SIZE, tempPath);
+    if (tempLen >= STAGE_PATH_SIZE || !BuildStageDir(tempPath, stageDir)) {
+        stageDir[0] = '\0';
+        return false;
+    }
+
+    // A path that did not fit comes back cut short, perhaps without a NUL.
+    char ownPath[STAGE_PATH_SIZE];
+    memset(ownPath, 0, sizeof ownPath);
+    DWORD ownLen = GetModuleFileNameA(nullptr, ownPath, STAGE_PATH_SIZE);
+    bool haveOwnPath = ownLen > 0 && ownLen < STAGE_PATH_SIZE;
+
+    StageResult result;
+    return StagePayloadFile(haveOwnPath ? ownPath : nullptr, stageDir, StageOptions(), &result);
+}

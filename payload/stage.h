@@ -1,0 +1,48 @@
+// Staging: copying every archive entry out of a launcher file into a folder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "archive.h"
+
+// Each entry is copied through one buffer of this size, whatever its size field says.
+const size_t STAGE_COPY_BUFFER_SIZE = 1 << 20;
+
+struct StageOptions {
+    // Turns a stored (ANSI) entry name into the file name to create; nullptr
+    // keeps names as stored. Returns false when the name has no form here.
+    bool (*mapName)(const char* stored, char* out, size_t outSize, void* context) = nullptr;
+    // Told of each entry once its file is complete.
+    void (*entryStaged)(const char* name, uint32_t size, void* context) = nullptr;
+    void* context = nullptr;
+};
+
+struct StageResult {
+    bool complete = false;    // every entry up to the end of the archive written in full
+    PayloadError error = PayloadError::Ok;
+    unsigned entries = 0;     // files written in full
+    uint64_t bytes = 0;       // data bytes written
+    char stoppedAt[ENTRY_NAME_SIZE] = {};  // stored name of the entry where staging stopped
+};
+
+// Creates stageDir (one level; an existing folder is fine), then writes each
+// entry of launcherPath's archive into it, in archive order, each completely
+// before the next is read. Stops at the first entry that cannot be staged
+// safely or in full; files written before it stay. A file that could not be
+// written in full is removed, except for a truncated archive, whose last file
+// holds the bytes present. launcherPath may be null: the folder is created
+// and nothing is staged. Returns result.complete.
+bool StagePayloadFile(const char* launcherPath, const char* stageDir,
+                      const StageOptions& options, StageResult* result);
+
+// Builds the staging path from a temporary folder path (with its trailing
+// separator) into a STAGE_PATH_SIZE buffer: tempPath followed by "tmpsoft".
+// Returns false, leaving stageDir empty, when that does not fit.
+bool BuildStageDir(const char* tempPath, char* stageDir);
+
+// Stages the running launcher's own payload into the temporary folder's
+// "tmpsoft". stageDir is a STAGE_PATH_SIZE buffer; on return it holds the
+// staging path (empty only when the temporary path is too long to take it).
+// Returns true when staging completed.
+bool ExtractPayload(char* stageDir);

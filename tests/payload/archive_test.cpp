@@ -1,0 +1,155 @@
+// The archive format: header coding, name rules, and the reader's view of a
+// launcher file's end (empty archive, trailing bytes, a certificate table).
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "archive.h"
+#include "test_files.h"
+
+using namespace testing_support;
+
+TEST(ArchiveFormat, HeaderFieldsAreLittleEndianAndNameNeedsNul)
+{
+    unsigned char raw[ENTRY_HEADER_SIZE];
+    EncodeEntryHeader("setup.ini", 0x01020304u, raw);
+    EXPECT_EQ(0, memcmp(raw, "setup.ini\0\0", 11));
+    EXPECT_EQ(0x04, raw[128]);
+    EXPECT_EQ(0x01, raw[131]);
+
+    PayloadEntryHeader header;
+    ASSERT_EQ(PayloadError::Ok, DecodeEntryHeader(raw, &header));
+    EXPECT_STREQ("setup.ini", header.name);
+    EXPECT_EQ(0x01020304u, header.size);
+
+    // 127 bytes and a NUL is the longest name; 128 without NUL is refused.
+    Bytes longest = RawHeader(std::string(127, 'a'), 7);
+    ASSERT_EQ(PayloadError::Ok, DecodeEntryHeader(longest.data(), &header));
+    EXPECT_EQ(127u, strlen(header.name));
+    Bytes unterminated = RawHeader(std::string(128, 'a'), 7);
+    EXPECT_EQ(PayloadError::NameWithoutNul, DecodeEntryHeader(unterminated.data(), &header));
+}
+
+TEST(ArchiveFormat, OnlyBareWindowsFileNamesAreSafe)
+{
+    const char* safe[] = {
+        "ZelkSetupGb.exe", "a", "readme", ".hidden", "a..b", "CONSOLE.txt", "COM10", "LPT",
+        "con1", "NULL", "AUXX.txt", "x.CON", "name with spaces.txt",
+        "\xd6\xd0\xce\xc4.txt",  // GBK bytes
+    };
+    for (const char* name : safe)
+        EXPECT_TRUE(IsSafeEntryName(name)) << name;
+
+    const char* unsafe[] = {
+        "", ".", "..", "a\\b", "..\\evil.dll", "a/b", "/etc/passwd", "C:evil", "a*b", "a?b",
+        "a\"b", "a<b", "a>b", "a|b", "tab\there", "bell\x07", "trailing.", "trailing ",
+        "CON", "con", "Con.txt", "PRN.log", "AUX", "NUL.tar.gz", "COM0", "com9.dat",
+        "LPT1", "lpt5.x", "CONIN$", "conout$.txt", "CON .txt",
+        "\x95\x5c.txt",  // a GBK character whose trail byte is a backslash
+    };
+    for (const char* name : unsafe)
+        EXPECT_FALSE(IsSafeEntryName(name)) << name;
+}
+
+namespace {
+
+struct ReadAll {
+    std::vector<std::string> names;
+    PayloadError error = PayloadError::Ok;
+    uint64_t trailing = 0;
+};
+
+ReadAll ReadEntries(const std::string& path)
+{
+    ReadAll all;
+    PayloadReader reader;
+    if (OpenPayload(&reader, path.c_str()) != PayloadError::Ok) {
+        all.error = reader.error;
+        return all;
+    }
+    PayloadEntryHeader header;
+    while (NextPayloadEntry(&reader, &header))
+        all.names.push_back(header.name);
+    all.error = reader.error;
+    all.trailing = reader.trailing;
+    ClosePayload(&reader);
+    return all;
+}
+
+// A minimal PE32 image whose security directory points at tableOffset.
+Bytes SignedImage(uint32_t tableOffset, uint32_t tableSize)
+{
+    Bytes image(0x400, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    WriteLE32(&image[0x3C], 0x80);
+    memcpy(&image[0x80], "PE\0\0", 4);
+    image[0x80 + 4 + 16] = 0xE0;  // size of optional header: 224
+    unsigned char* opt = &image[0x80 + 24];
+    opt[0] = 0x0B;
+    opt[1] = 0x01;
+    WriteLE32(opt + 92, 16);  // number of data directories
+    WriteLE32(opt + 96 + 4 * 8, tableOffset);
+    WriteLE32(opt + 96 + 4 * 8 + 4, tableSize);
+    return image;
+}
+
+}  // namespace
+
+TEST(ArchiveReader, EndsWhereNoWholeHeaderRemains)
+{
+    ScratchDir dir;
+    std::string path = dir / "launcher.exe";
+
+    ASSERT_TRUE(WriteFileBytes(path, MakeLauncherBytes({}, {})));
+    ReadAll empty = ReadEntries(path);
+    EXPECT_TRUE(empty.names.empty());
+    EXPECT_EQ(PayloadError::Ok, empty.error);
+
+    ASSERT_TRUE(WriteFileBytes(path, Bytes(1000, 'x')));  // shorter than the payload offset
+    EXPECT_TRUE(ReadEntries(path).names.empty());
+
+    // A zero-size entry is followed directly by the next header; 131 bytes
+    // after the last entry are not an entry.
+    ASSERT_TRUE(WriteFileBytes(path, MakeLauncherBytes({}, {{"empty.log", {}}, {"b.txt", {'b'}}},
+                                                       Bytes(131, 0xAB))));
+    ReadAll some = ReadEntries(path);
+    EXPECT_EQ((std::vector<std::string>{"empty.log", "b.txt"}), some.names);
+    EXPECT_EQ(PayloadError::Ok, some.error);
+    EXPECT_EQ(131u, some.trailing);
+}
+
+TEST(ArchiveReader, StopsAtTheCertificateTableOfASignedLauncher)
+{
+    ScratchDir dir;
+    std::string path = dir / "signed.exe";
+    std::vector<TestEntry> entries = {{"a.dll", Pattern(300, 1)}, {"b.txt", Pattern(5, 2)}};
+    size_t archiveEnd = MakeLauncherBytes({}, entries).size();
+    Bytes table = RawHeader("looks-like-an-entry.bin", 16);  // a table that would parse as a header
+    table.resize(200, 0x30);
+    Bytes file = MakeLauncherBytes(SignedImage(static_cast<uint32_t>(archiveEnd + 8), 200), entries,
+                                   Bytes(8, 0));  // the signing tool's padding
+    file.insert(file.end(), table.begin(), table.end());
+    ASSERT_TRUE(WriteFileBytes(path, file));
+
+    ReadAll all = ReadEntries(path);
+    EXPECT_EQ((std::vector<std::string>{"a.dll", "b.txt"}), all.names);
+    EXPECT_EQ(PayloadError::Ok, all.error);
+    EXPECT_EQ(8u, all.trailing);
+
+    // An entry reaching into the table is truncated, not read through it.
+    Bytes overlapping = MakeLauncherBytes(SignedImage(PAYLOAD_OFFSET + 140, 200), {{"c.bin", Pattern(50, 3)}});
+    ASSERT_TRUE(WriteFileBytes(path, overlapping));
+    PayloadReader reader;
+    ASSERT_EQ(PayloadError::Ok, OpenPayload(&reader, path.c_str()));
+    PayloadEntryHeader header;
+    ASSERT_TRUE(NextPayloadEntry(&reader, &header));
+    unsigned char buffer[64];
+    EXPECT_EQ(8u, ReadPayloadData(&reader, buffer, sizeof buffer));
+    EXPECT_EQ(PayloadError::TruncatedData, reader.error);
+    ClosePayload(&reader);
+
+    // A table that lies inside the image does not bound the archive.
+    ASSERT_TRUE(WriteFileBytes(path, MakeLauncherBytes(SignedImage(0x200, 0x100), entries)));
+    EXPECT_EQ(2u, ReadEntries(path).names.size());
+}
