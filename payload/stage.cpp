@@ -81,6 +81,7 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
             ClosePayload(&reader);
             return Stop(result, PayloadError::CannotCreate, header.name);
         }
+        setvbuf(out, nullptr, _IONBF, 0);  // whole blocks go straight to the file
         bool written = true;
         size_t got;
         while ((got = ReadPayloadData(&reader, buffer, bufferSize)) > 0) {
