@@ -1,0 +1,95 @@
+# quorvane_add_installer: packs a launcher at build time.
+#
+#   quorvane_add_installer(NAME <name> STUB <launcher target or file>
+#                          PAYLOAD <folders or files>...
+#                          [OUTPUT <file>] [CODEPAGE <n>])
+#
+# Adds a target <name> (built by default) that runs `quorvane-pack build` to
+# make OUTPUT (default <name>.exe in the current binary folder) from STUB and
+# the payload. Each payload file is a dependency, as are the payload folders
+# themselves: changing, adding or removing a file repacks the launcher.
+# Folders are globbed with CONFIGURE_DEPENDS, so a new file also reconfigures.
+#
+# The packer runs on the build host. Natively that is this build's
+# quorvane-pack. In a cross build a host packer is configured and built from
+# tools/host inside the build tree (host-pack/), with the host's default
+# compilers; set QUORVANE_HOST_PACK to an existing host quorvane-pack to use
+# that instead.
+include_guard(GLOBAL)
+
+set(QUORVANE_HOST_PACK "" CACHE FILEPATH "quorvane-pack for the build host (empty: build one)")
+set(_QUORVANE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+
+# Sets <command_var> to the packer's command and <depends_var> to what the
+# packing step must depend on.
+function(_quorvane_host_pack command_var depends_var)
+    if(QUORVANE_HOST_PACK)
+        set(${command_var} ${QUORVANE_HOST_PACK} PARENT_SCOPE)
+        set(${depends_var} ${QUORVANE_HOST_PACK} PARENT_SCOPE)
+    elseif(NOT CMAKE_CROSSCOMPILING)
+        set(${command_var} $<TARGET_FILE:quorvane-pack> PARENT_SCOPE)
+        set(${depends_var} quorvane-pack PARENT_SCOPE)
+    else()
+        set(binary ${CMAKE_BINARY_DIR}/host-pack)
+        set(packer ${binary}/tools/quorvane-pack${CMAKE_HOST_EXECUTABLE_SUFFIX})
+        if(NOT TARGET quorvane_host_pack)
+            include(ExternalProject)
+            ExternalProject_Add(quorvane_host_pack
+                SOURCE_DIR ${_QUORVANE_ROOT}/tools/host
+                BINARY_DIR ${binary}
+                CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DQUORVANE_PACK_VERSION=${PROJECT_VERSION}
+                BUILD_ALWAYS ON
+                INSTALL_COMMAND ""
+                BUILD_BYPRODUCTS ${packer})
+        endif()
+        set(${command_var} ${packer} PARENT_SCOPE)
+        set(${depends_var} quorvane_host_pack ${packer} PARENT_SCOPE)
+    endif()
+endfunction()
+
+function(quorvane_add_installer)
+    cmake_parse_arguments(PARSE_ARGV 0 ARG "" "NAME;STUB;OUTPUT;CODEPAGE" "PAYLOAD")
+    if(NOT ARG_NAME OR NOT ARG_STUB OR NOT ARG_PAYLOAD)
+        message(FATAL_ERROR "quorvane_add_installer needs NAME, STUB and PAYLOAD")
+    endif()
+    if(ARG_UNPARSED_ARGUMENTS)
+        message(FATAL_ERROR "quorvane_add_installer: unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
+    endif()
+    if(NOT ARG_OUTPUT)
+        set(ARG_OUTPUT ${ARG_NAME}.exe)
+    endif()
+    get_filename_component(output ${ARG_OUTPUT} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_BINARY_DIR})
+    if(NOT ARG_CODEPAGE)
+        set(ARG_CODEPAGE 936)
+    endif()
+
+    if(TARGET ${ARG_STUB})
+        set(stub $<TARGET_FILE:${ARG_STUB}>)
+        set(stub_depends ${ARG_STUB})
+    else()
+        get_filename_component(stub ${ARG_STUB} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+        set(stub_depends ${stub})
+    endif()
+
+    set(paths)
+    set(payload_depends)
+    foreach(item IN LISTS ARG_PAYLOAD)
+        get_filename_component(path ${item} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+        list(APPEND paths ${path})
+        if(IS_DIRECTORY ${path})
+            file(GLOB files CONFIGURE_DEPENDS LIST_DIRECTORIES false ${path}/*)
+            # The folder itself too: its time stamp moves when a file goes.
+            list(APPEND payload_depends ${path} ${files})
+        else()
+            list(APPEND payload_depends ${path})
+        endif()
+    endforeach()
+
+    _quorvane_host_pack(packer packer_depends)
+    add_custom_command(OUTPUT ${output}
+        COMMAND ${packer} build -q -o ${output} --stub ${stub} --codepage ${ARG_CODEPAGE} ${paths}
+        DEPENDS ${packer_depends} ${stub_depends} ${payload_depends}
+        COMMENT "Packing ${ARG_NAME}"
+        VERBATIM)
+    add_custom_target(${ARG_NAME} ALL DEPENDS ${output})
+endfunction()

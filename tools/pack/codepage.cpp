@@ -1,0 +1,182 @@
+#include "codepage.h"
+
+#include <vector>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include "host_files.h"
+#else
+#include <cerrno>
+#include <iconv.h>
+#include <locale.h>
+#include <wctype.h>
+#endif
+
+#ifdef _WIN32
+
+bool IsCodePageSupported(unsigned codePage)
+{
+    return codePage == CP_UTF8 || IsValidCodePage(codePage);
+}
+
+static bool ToWide(unsigned codePage, const std::string& bytes, std::wstring* wide)
+{
+    wide->clear();
+    if (bytes.empty())
+        return true;
+    int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(),
+                                static_cast<int>(bytes.size()), nullptr, 0);
+    if (n <= 0)
+        return false;
+    wide->resize(static_cast<size_t>(n));
+    return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(),
+                               static_cast<int>(bytes.size()), &(*wide)[0], n) == n;
+}
+
+static bool FromWide(unsigned codePage, const std::wstring& wide, std::string* bytes)
+{
+    bytes->clear();
+    if (wide.empty())
+        return true;
+    // UTF-8 takes neither flag nor default-character report.
+    DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* usedDefaultOut = codePage == CP_UTF8 ? nullptr : &usedDefault;
+    int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                nullptr, usedDefaultOut);
+    if (n <= 0 || usedDefault)
+        return false;
+    bytes->resize(static_cast<size_t>(n));
+    return WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), &(*bytes)[0],
+                               n, nullptr, usedDefaultOut) == n &&
+           !usedDefault;
+}
+
+static bool Convert(unsigned from, unsigned to, const std::string& in, std::string* out)
+{
+    std::wstring wide;
+    return ToWide(from, in, &wide) && FromWide(to, wide, out);
+}
+
+std::string CaseInsensitiveKey(const std::string& utf8)
+{
+    std::wstring wide = WideFromUtf8(utf8);
+    if (!wide.empty())
+        CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    return Utf8FromWide(wide);
+}
+
+#else
+
+static std::string IconvName(unsigned codePage)
+{
+    return codePage == 65001 ? std::string("UTF-8") : "CP" + std::to_string(codePage);
+}
+
+bool IsCodePageSupported(unsigned codePage)
+{
+    iconv_t cd = iconv_open(IconvName(codePage).c_str(), "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    iconv_close(cd);
+    return true;
+}
+
+static bool Iconv(const std::string& to, const std::string& from, const std::string& in, std::string* out)
+{
+    out->clear();
+    iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::vector<char> input(in.begin(), in.end());
+    std::vector<char> output(in.size() * 4 + 16);
+    char* inPtr = input.data();
+    size_t inLeft = input.size();
+    char* outPtr = output.data();
+    size_t outLeft = output.size();
+    // A non-zero count means characters were replaced by approximations.
+    size_t irreversible = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    bool ok = irreversible == 0 && inLeft == 0;
+    if (ok)
+        ok = iconv(cd, nullptr, nullptr, &outPtr, &outLeft) == 0;  // flush any shift state
+    iconv_close(cd);
+    if (ok)
+        out->assign(output.data(), static_cast<size_t>(outPtr - output.data()));
+    return ok;
+}
+
+static bool Convert(unsigned from, unsigned to, const std::string& in, std::string* out)
+{
+    return Iconv(IconvName(to), IconvName(from), in, out);
+}
+
+// Decodes UTF-8 that has already been checked by a conversion.
+static std::u32string DecodeUtf8(const std::string& utf8)
+{
+    std::u32string out;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
+            cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        out.push_back(cp);
+        i += static_cast<size_t>(extra) + 1;
+    }
+    return out;
+}
+
+static void EncodeUtf8(char32_t cp, std::string* out)
+{
+    if (cp < 0x80) {
+        out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | cp >> 6));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | cp >> 12));
+        out->push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | cp >> 18));
+        out->push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::string CaseInsensitiveKey(const std::string& utf8)
+{
+    // Windows upper-cases each UTF-16 unit on its own: characters beyond the
+    // basic plane keep their case.
+    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    std::string key;
+    for (char32_t cp : DecodeUtf8(utf8)) {
+        if (cp < 0x10000) {
+            if (unicode != nullptr)
+                cp = static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), unicode));
+            else if (cp >= 'a' && cp <= 'z')
+                cp -= 'a' - 'A';
+        }
+        EncodeUtf8(cp, &key);
+    }
+    return key;
+}
+
+#endif
+
+// The way back must give the same text: a converter that quietly maps a
+// character to a look-alike would otherwise store a different name.
+bool Utf8ToCodePage(unsigned codePage, const std::string& utf8, std::string* out)
+{
+    std::string back;
+    return Convert(65001, codePage, utf8, out) && Convert(codePage, 65001, *out, &back) && back == utf8;
+}
+
+bool CodePageToUtf8(unsigned codePage, const std::string& bytes, std::string* out)
+{
+    return Convert(codePage, 65001, bytes, out);
+}

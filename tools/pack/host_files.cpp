@@ -1,0 +1,250 @@
+#include "host_files.h"
+
+#include <cerrno>
+#include <cstring>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+static bool IsSeparator(char c)
+{
+#ifdef _WIN32
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
+std::string HostBaseName(const std::string& path)
+{
+    size_t end = path.size();
+    while (end > 1 && IsSeparator(path[end - 1]))
+        --end;
+    size_t start = end;
+    while (start > 0 && !IsSeparator(path[start - 1]))
+        --start;
+    return path.substr(start, end - start);
+}
+
+std::string HostFolderOf(const std::string& path)
+{
+    size_t cut = path.size();
+    while (cut > 0 && !IsSeparator(path[cut - 1]))
+        --cut;
+    if (cut == 0)
+        return ".";
+    while (cut > 1 && IsSeparator(path[cut - 1]))
+        --cut;
+    return path.substr(0, cut);
+}
+
+std::string JoinHostPath(const std::string& folder, const std::string& name)
+{
+    if (folder.empty() || IsSeparator(folder.back()))
+        return folder + name;
+#ifdef _WIN32
+    return folder + "\\" + name;
+#else
+    return folder + "/" + name;
+#endif
+}
+
+#ifdef _WIN32
+
+std::wstring WideFromUtf8(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}
+
+std::string Utf8FromWide(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], n, nullptr,
+                        nullptr);
+    return utf8;
+}
+
+HostPathKind StatHostPath(const std::string& path, uint64_t* size)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data))
+        return HostPathKind::Missing;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return HostPathKind::Folder;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)
+        return HostPathKind::Other;
+    if (size != nullptr)
+        *size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    return HostPathKind::File;
+}
+
+FILE* OpenHostFile(const std::string& path, const char* mode)
+{
+    return _wfopen(WideFromUtf8(path).c_str(), WideFromUtf8(mode).c_str());
+}
+
+bool ListHostFolder(const std::string& path, std::vector<std::string>* names)
+{
+    names->clear();
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(WideFromUtf8(JoinHostPath(path, "*")).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0)
+            names->push_back(Utf8FromWide(data.cFileName));
+    } while (FindNextFileW(find, &data));
+    bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(find);
+    return complete;
+}
+
+bool RenameHostFile(const std::string& from, const std::string& to)
+{
+    return MoveFileExW(WideFromUtf8(from).c_str(), WideFromUtf8(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool RemoveHostFile(const std::string& path)
+{
+    return DeleteFileW(WideFromUtf8(path).c_str()) != 0;
+}
+
+bool MakeHostFolder(const std::string& path)
+{
+    return CreateDirectoryW(WideFromUtf8(path).c_str(), nullptr) != 0;
+}
+
+// Created exclusively and shareable for deletion, so nobody else's file is
+// taken over and an interrupted build can still remove it.
+static FILE* CreateNewFile(const std::string& path)
+{
+    HANDLE handle = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd == -1) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr)
+        _close(fd);
+    return file;
+}
+
+static unsigned ProcessId()
+{
+    return static_cast<unsigned>(GetCurrentProcessId());
+}
+
+#else
+
+HostPathKind StatHostPath(const std::string& path, uint64_t* size)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return HostPathKind::Missing;
+    if (S_ISDIR(st.st_mode))
+        return HostPathKind::Folder;
+    if (!S_ISREG(st.st_mode))
+        return HostPathKind::Other;
+    if (size != nullptr)
+        *size = static_cast<uint64_t>(st.st_size);
+    return HostPathKind::File;
+}
+
+FILE* OpenHostFile(const std::string& path, const char* mode)
+{
+    return fopen(path.c_str(), mode);
+}
+
+bool ListHostFolder(const std::string& path, std::vector<std::string>* names)
+{
+    names->clear();
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr)
+        return false;
+    errno = 0;
+    while (dirent* entry = readdir(dir)) {
+        if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+            names->push_back(entry->d_name);
+        errno = 0;
+    }
+    bool complete = errno == 0;
+    closedir(dir);
+    return complete;
+}
+
+bool RenameHostFile(const std::string& from, const std::string& to)
+{
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveHostFile(const std::string& path)
+{
+    return unlink(path.c_str()) == 0;
+}
+
+bool MakeHostFolder(const std::string& path)
+{
+    return mkdir(path.c_str(), 0777) == 0;
+}
+
+static FILE* CreateNewFile(const std::string& path)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    FILE* file = fdopen(fd, "wb");
+    if (file == nullptr)
+        close(fd);
+    return file;
+}
+
+static unsigned ProcessId()
+{
+    return static_cast<unsigned>(getpid());
+}
+
+#endif
+
+std::string CreateTempBeside(const std::string& target, FILE** file)
+{
+    std::string folder = HostFolderOf(target);
+    std::string base = HostBaseName(target);
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        char suffix[48];
+        snprintf(suffix, sizeof suffix, ".tmp-%u-%u", ProcessId(), attempt);
+        std::string path = JoinHostPath(folder, "." + base + suffix);
+        *file = CreateNewFile(path);
+        if (*file != nullptr)
+            return path;
+        if (errno != EEXIST && StatHostPath(path, nullptr) == HostPathKind::Missing)
+            break;  // the folder is missing or not writable: more names will not help
+    }
+    *file = nullptr;
+    return std::string();
+}

@@ -1,0 +1,34 @@
+// File work on the host that runs the packer. Paths are UTF-8 everywhere: on
+// Windows they go through the wide-character API, elsewhere they are bytes.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+enum class HostPathKind { Missing, File, Folder, Other };
+
+// What path is (following symbolic links), and a file's size (size may be null).
+HostPathKind StatHostPath(const std::string& path, uint64_t* size);
+FILE* OpenHostFile(const std::string& path, const char* mode);
+// Names in a folder, "." and ".." left out, in no particular order.
+bool ListHostFolder(const std::string& path, std::vector<std::string>* names);
+// Replaces to with from.
+bool RenameHostFile(const std::string& from, const std::string& to);
+bool RemoveHostFile(const std::string& path);
+bool MakeHostFolder(const std::string& path);
+
+// Creates a new, empty file beside target (same folder, hidden-style name)
+// opened for binary writing. Returns its path, or "" when none could be made.
+std::string CreateTempBeside(const std::string& target, FILE** file);
+
+// The last component of a path (after the final / or, on Windows, \).
+std::string HostBaseName(const std::string& path);
+std::string HostFolderOf(const std::string& path);
+std::string JoinHostPath(const std::string& folder, const std::string& name);
+
+#ifdef _WIN32
+std::wstring WideFromUtf8(const std::string& text);
+std::string Utf8FromWide(const std::wstring& text);
+#endif

@@ -1,0 +1,432 @@
+#include "pack.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "codepage.h"
+#include "host_files.h"
+#include "pe_image.h"
+#include "platform.h"
+
+namespace {
+
+const size_t COPY_BUFFER_SIZE = 1 << 20;
+const uint64_t MAX_ENTRY_SIZE = UINT32_MAX;
+
+struct FileCloser {
+    void operator()(FILE* f) const
+    {
+        if (f != nullptr)
+            fclose(f);
+    }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+struct FreeDeleter {
+    void operator()(void* p) const { free(p); }
+};
+
+PackError Fail(PackResult* result, PackError error, const std::string& culprit,
+               const std::string& other = std::string())
+{
+    result->error = error;
+    result->culprit = culprit;
+    result->other = other;
+    return error;
+}
+
+char AsciiLower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool Cancelled(const PackRequest& request)
+{
+    return request.cancel != nullptr && *request.cancel != 0;
+}
+
+// Names and checks one file; its name is the last part of its path.
+PackError AddFile(const std::string& path, uint64_t size, unsigned codePage,
+                  std::vector<PackItem>* items, PackResult* result)
+{
+    PackItem item;
+    item.path = path;
+    item.hostName = HostBaseName(path);
+    item.size = size;
+    if (size > MAX_ENTRY_SIZE)
+        return Fail(result, PackError::FileTooLarge, path);
+    if (!Utf8ToCodePage(codePage, item.hostName, &item.storedName))
+        return Fail(result, PackError::NameNotRepresentable, path);
+    if (item.storedName.size() > ENTRY_NAME_SIZE - 1)
+        return Fail(result, PackError::NameTooLong, path);
+    if (item.storedName.find('\0') != std::string::npos || !IsSafeEntryName(item.storedName.c_str()))
+        return Fail(result, PackError::UnsafeName, path);
+    items->push_back(item);
+    return PackError::Ok;
+}
+
+}  // namespace
+
+const char* PackErrorText(PackError error)
+{
+    switch (error) {
+#define PACK_ERROR_TEXT(name, text) \
+    case PackError::name:           \
+        return text;
+        PACK_ERRORS(PACK_ERROR_TEXT)
+#undef PACK_ERROR_TEXT
+    }
+    return "unknown error";
+}
+
+bool PackOrderLess(const std::string& a, const std::string& b)
+{
+    size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; ++i) {
+        unsigned char x = static_cast<unsigned char>(AsciiLower(a[i]));
+        unsigned char y = static_cast<unsigned char>(AsciiLower(b[i]));
+        if (x != y)
+            return x < y;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b;  // equal ignoring case: bytewise, so 'B' comes before 'b'
+}
+
+PackError CollectPackItems(const std::vector<std::string>& inputs, unsigned codePage,
+                           std::vector<PackItem>* items, PackResult* result)
+{
+    items->clear();
+    for (const std::string& input : inputs) {
+        uint64_t size = 0;
+        HostPathKind kind = StatHostPath(input, &size);
+        if (kind == HostPathKind::Missing)
+            return Fail(result, PackError::MissingInput, input);
+        if (kind == HostPathKind::Other)
+            return Fail(result, PackError::NotFileOrFolder, input);
+        if (kind == HostPathKind::File) {
+            if (AddFile(input, size, codePage, items, result) != PackError::Ok)
+                return result->error;
+            continue;
+        }
+        std::vector<std::string> names;
+        if (!ListHostFolder(input, &names))
+            return Fail(result, PackError::ReadFailed, input);
+        std::sort(names.begin(), names.end());  // the first fault found never depends on the directory
+        for (const std::string& name : names) {
+            std::string path = JoinHostPath(input, name);
+            kind = StatHostPath(path, &size);
+            if (kind == HostPathKind::Folder)
+                return Fail(result, PackError::NestedFolder, path);
+            if (kind != HostPathKind::File)
+                return Fail(result, kind == HostPathKind::Missing ? PackError::MissingInput
+                                                                  : PackError::NotFileOrFolder,
+                            path);
+            if (AddFile(path, size, codePage, items, result) != PackError::Ok)
+                return result->error;
+        }
+    }
+
+    std::map<std::string, const PackItem*> seen;
+    for (const PackItem& item : *items) {
+        auto inserted = seen.emplace(CaseInsensitiveKey(item.hostName), &item);
+        if (!inserted.second)
+            return Fail(result, PackError::DuplicateName, inserted.first->second->path, item.path);
+    }
+    std::sort(items->begin(), items->end(), [](const PackItem& a, const PackItem& b) {
+        return PackOrderLess(a.storedName, b.storedName);
+    });
+    return PackError::Ok;
+}
+
+PackError ReadStub(const std::string& path, bool force, std::vector<unsigned char>* stub,
+                   PackResult* result)
+{
+    uint64_t size = 0;
+    HostPathKind kind = StatHostPath(path, &size);
+    if (kind == HostPathKind::Missing)
+        return Fail(result, PackError::MissingInput, path);
+    if (kind != HostPathKind::File)
+        return Fail(result, PackError::NotFileOrFolder, path);
+    if (size > PAYLOAD_OFFSET) {
+        // Told apart from a merely large program by a first entry that reads cleanly.
+        PayloadReader reader;
+        PayloadEntryHeader header;
+        bool carries = OpenPayload(&reader, path.c_str()) == PayloadError::Ok &&
+                       NextPayloadEntry(&reader, &header);
+        ClosePayload(&reader);
+        return Fail(result, carries ? PackError::StubCarriesPayload : PackError::StubTooLarge, path);
+    }
+    FilePtr file(OpenHostFile(path, "rb"));
+    if (!file)
+        return Fail(result, PackError::ReadFailed, path);
+    stub->resize(static_cast<size_t>(size));
+    if (size > 0 && fread(stub->data(), 1, stub->size(), file.get()) != stub->size())
+        return Fail(result, PackError::ReadFailed, path);
+    if (fgetc(file.get()) != EOF)
+        return Fail(result, PackError::InputChanged, path);
+    if (!force && !HasPeSignatures(stub->data(), stub->size()))
+        return Fail(result, PackError::StubNotPe, path);
+    return PackError::Ok;
+}
+
+namespace {
+
+// Writes the launcher into out. Every byte written is counted for progress.
+class LauncherWriter {
+public:
+    LauncherWriter(const PackRequest& request, FILE* out, uint64_t total, PackResult* result)
+        : request_(request), out_(out), total_(total), result_(result)
+    {
+    }
+
+    PackError Write(const std::vector<unsigned char>& stub, const std::vector<PackItem>& items)
+    {
+        std::unique_ptr<unsigned char, FreeDeleter> buffer(
+            static_cast<unsigned char*>(malloc(COPY_BUFFER_SIZE)));
+        if (!buffer)
+            return Fail(result_, PackError::WriteFailed, request_.output);
+        buffer_ = buffer.get();
+
+        if (!Put(stub.data(), stub.size()))
+            return result_->error;
+        memset(buffer_, request_.filler, COPY_BUFFER_SIZE);
+        uint64_t filler = PAYLOAD_OFFSET - stub.size();
+        while (filler > 0) {
+            size_t n = static_cast<size_t>(std::min<uint64_t>(filler, COPY_BUFFER_SIZE));
+            if (!Put(buffer_, n))
+                return result_->error;
+            filler -= n;
+        }
+        for (const PackItem& item : items) {
+            if (request_.entryStarted != nullptr)
+                request_.entryStarted(item, done_, request_.context);
+            if (CopyEntry(item) != PackError::Ok)
+                return result_->error;
+            ++result_->entries;
+            result_->dataBytes += item.size;
+        }
+        result_->outputSize = done_;
+        return PackError::Ok;
+    }
+
+private:
+    bool Put(const void* bytes, size_t count)
+    {
+        if (Cancelled(request_)) {
+            Fail(result_, PackError::Interrupted, request_.output);
+            return false;
+        }
+        if (count > 0 && fwrite(bytes, 1, count, out_) != count) {
+            Fail(result_, PackError::WriteFailed, request_.output);
+            return false;
+        }
+        done_ += count;
+        if (request_.progress != nullptr)
+            request_.progress(done_, total_, request_.context);
+        return true;
+    }
+
+    PackError CopyEntry(const PackItem& item)
+    {
+        unsigned char header[ENTRY_HEADER_SIZE];
+        EncodeEntryHeader(item.storedName.c_str(), static_cast<uint32_t>(item.size), header);
+        if (!Put(header, sizeof header))
+            return result_->error;
+        FilePtr in(OpenHostFile(item.path, "rb"));
+        if (!in)
+            return Fail(result_, PackError::ReadFailed, item.path);
+        uint64_t left = item.size;
+        while (left > 0) {
+            size_t want = static_cast<size_t>(std::min<uint64_t>(left, COPY_BUFFER_SIZE));
+            size_t got = fread(buffer_, 1, want, in.get());
+            if (got < want)
+                return Fail(result_, ferror(in.get()) ? PackError::ReadFailed : PackError::InputChanged,
+                            item.path);
+            if (!Put(buffer_, got))
+                return result_->error;
+            left -= got;
+        }
+        // The size in the header was taken before copying; a file that grew
+        // since would leave the entry short of its true content.
+        if (fgetc(in.get()) != EOF)
+            return Fail(result_, PackError::InputChanged, item.path);
+        return PackError::Ok;
+    }
+
+    const PackRequest& request_;
+    FILE* out_;
+    uint64_t total_;
+    PackResult* result_;
+    unsigned char* buffer_ = nullptr;
+    uint64_t done_ = 0;
+};
+
+}  // namespace
+
+PackError BuildLauncher(const PackRequest& request, PackResult* result)
+{
+    *result = PackResult();
+    if (!IsCodePageSupported(request.codePage))
+        return Fail(result, PackError::UnsupportedCodePage, std::to_string(request.codePage));
+    std::vector<unsigned char> stub;
+    if (ReadStub(request.stub, request.force, &stub, result) != PackError::Ok)
+        return result->error;
+    std::vector<PackItem> items;
+    if (CollectPackItems(request.inputs, request.codePage, &items, result) != PackError::Ok)
+        return result->error;
+    if (Cancelled(request))
+        return Fail(result, PackError::Interrupted, request.output);
+
+    uint64_t total = PAYLOAD_OFFSET;
+    for (const PackItem& item : items)
+        total += ENTRY_HEADER_SIZE + item.size;
+
+    FILE* out = nullptr;
+    std::string temp = CreateTempBeside(request.output, &out);
+    if (temp.empty())
+        return Fail(result, PackError::CannotCreateOutput, request.output);
+    LauncherWriter writer(request, out, total, result);
+    PackError error = writer.Write(stub, items);
+    if (fclose(out) != 0 && error == PackError::Ok)
+        error = Fail(result, PackError::WriteFailed, request.output);
+    if (error == PackError::Ok && Cancelled(request))
+        error = Fail(result, PackError::Interrupted, request.output);
+    if (error == PackError::Ok && !RenameHostFile(temp, request.output))
+        error = Fail(result, PackError::CannotCreateOutput, request.output);
+    if (error != PackError::Ok)
+        RemoveHostFile(temp);
+    return error;
+}
+
+std::string EscapeName(const std::string& bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+PayloadError DescribeLauncher(const std::string& path, unsigned codePage, LauncherReport* report)
+{
+    *report = LauncherReport();
+    PayloadReader reader;
+    if (OpenPayload(&reader, path.c_str()) != PayloadError::Ok)
+        return report->error = reader.error;
+
+    FILE* file = reader.file;
+    uint64_t fileSize = 0;
+    StatHostPath(path, &fileSize);
+    report->fileSize = fileSize;
+    report->imageEndKnown = FindImageEnd(file, &report->imageEnd);
+    report->signedImage = reader.certSize != 0;
+    report->certOffset = reader.certOffset;
+    report->certSize = reader.certSize;
+    report->fillerEnd = std::min<uint64_t>(PAYLOAD_OFFSET, fileSize);
+
+    // The filler is everything from the image's end to the payload offset.
+    if (report->imageEndKnown && report->imageEnd < report->fillerEnd &&
+        SeekFile(file, report->imageEnd) == 0) {
+        unsigned char chunk[4096];
+        uint64_t left = report->fillerEnd - report->imageEnd;
+        report->fillerUniform = true;
+        bool first = true;
+        while (left > 0 && report->fillerUniform) {
+            size_t want = static_cast<size_t>(std::min<uint64_t>(left, sizeof chunk));
+            if (fread(chunk, 1, want, file) != want) {
+                report->fillerUniform = false;
+                break;
+            }
+            if (first)
+                report->fillerByte = chunk[0];
+            first = false;
+            for (size_t i = 0; i < want && report->fillerUniform; ++i)
+                report->fillerUniform = chunk[i] == report->fillerByte;
+            left -= want;
+        }
+    }
+    if (SeekFile(file, reader.pos) != 0) {
+        ClosePayload(&reader);
+        return report->error = PayloadError::ReadFailed;
+    }
+
+    PayloadEntryHeader header;
+    while (NextPayloadEntry(&reader, &header)) {
+        ListedEntry entry;
+        entry.storedName = header.name;
+        if (!CodePageToUtf8(codePage, entry.storedName, &entry.utf8Name))
+            entry.utf8Name.clear();
+        entry.size = header.size;
+        entry.offset = reader.pos - ENTRY_HEADER_SIZE;
+        report->entries.push_back(entry);
+        report->dataBytes += header.size;
+    }
+    // Skipping the last entry's data is where a short file shows.
+    report->error = reader.error;
+    if (reader.error == PayloadError::TruncatedData && !report->entries.empty()) {
+        report->errorOffset = report->entries.back().offset;
+        report->errorName = report->entries.back().storedName;
+        report->archiveEnd = reader.pos;
+    } else if (reader.error == PayloadError::NameWithoutNul || reader.error == PayloadError::UnsafeName) {
+        report->errorOffset = reader.pos - ENTRY_HEADER_SIZE;
+        if (reader.error == PayloadError::UnsafeName)
+            report->errorName = header.name;
+        report->archiveEnd = report->errorOffset;
+    } else {
+        report->trailing = reader.trailing;
+        report->archiveEnd = std::max<uint64_t>(reader.pos, PAYLOAD_OFFSET) - reader.trailing;
+    }
+    ClosePayload(&reader);
+    return report->error;
+}
+
+namespace {
+
+struct ExtractContext {
+    unsigned codePage;
+    void (*entryStaged)(const char* name, uint32_t size, void* context);
+    void* context;
+};
+
+bool MapToUtf8(const char* stored, char* out, size_t outSize, void* context)
+{
+    const ExtractContext* extract = static_cast<const ExtractContext*>(context);
+    std::string utf8;
+    if (!CodePageToUtf8(extract->codePage, stored, &utf8) || utf8.size() + 1 > outSize ||
+        !IsSafeEntryName(utf8.c_str()))
+        return false;
+    memcpy(out, utf8.c_str(), utf8.size() + 1);
+    return true;
+}
+
+void Staged(const char* name, uint32_t size, void* context)
+{
+    const ExtractContext* extract = static_cast<const ExtractContext*>(context);
+    if (extract->entryStaged != nullptr)
+        extract->entryStaged(name, size, extract->context);
+}
+
+}  // namespace
+
+bool ExtractLauncher(const std::string& path, const std::string& dir, unsigned codePage,
+                     void (*entryStaged)(const char* name, uint32_t size, void* context),
+                     void* context, StageResult* result)
+{
+    ExtractContext extract = {codePage, entryStaged, context};
+    StageOptions options;
+    options.mapName = MapToUtf8;
+    options.entryStaged = Staged;
+    options.context = &extract;
+    return StagePayloadFile(path.c_str(), dir.c_str(), options, result);
+}
