@@ -1,0 +1,86 @@
+#include "app.h"
+
+#include <mbctype.h>
+
+namespace {
+CWinApp* g_app = nullptr;
+
+// Without this, a DLL the launcher loads (directly or through a system DLL)
+// could come from the launcher's own folder, often a downloads folder.
+// Systems older than the function keep their default search order.
+void RestrictDllSearchToSystem32()
+{
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+    if (kernel == nullptr)
+        return;
+    auto setDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDirectories != nullptr)
+        setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+}  // namespace
+
+CWinApp::CWinApp(LPCWSTR appName)
+{
+    g_app = this;
+    if (appName != nullptr)
+        m_appName = appName;
+}
+
+CWinApp::~CWinApp()
+{
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+BOOL CWinApp::InitInstance()
+{
+    return TRUE;
+}
+
+int CWinApp::ExitInstance()
+{
+    return 0;
+}
+
+void CWinApp::OnHelp() {}
+
+CWinApp* AfxGetApp()
+{
+    return g_app;
+}
+
+HINSTANCE AfxGetResourceHandle()
+{
+    return ::GetModuleHandleW(nullptr);
+}
+
+int AfxWinMain()
+{
+    RestrictDllSearchToSystem32();
+    _setmbcp(_MB_CP_ANSI);  // multibyte string functions follow the ANSI code page
+    CWinApp* app = AfxGetApp();
+    if (app == nullptr)
+        return 1;
+    if (app->m_appName.empty()) {
+        wchar_t path[MAX_PATH] = {};
+        ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring name = path;
+        size_t slash = name.find_last_of(L"\\/");
+        if (slash != std::wstring::npos)
+            name.erase(0, slash + 1);
+        size_t dot = name.rfind(L'.');
+        if (dot != std::wstring::npos)
+            name.erase(dot);
+        app->m_appName = name;
+    }
+    app->InitInstance();
+    return app->ExitInstance();
+}
+
+// The platform's process entry for a GUI program.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    return AfxWinMain();
+}

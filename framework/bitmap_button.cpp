@@ -1,0 +1,53 @@
+#include "bitmap_button.h"
+
+#include <algorithm>
+
+BOOL CBitmapButton::LoadBitmaps(UINT normalId, UINT selectedId, UINT focusId, UINT disabledId)
+{
+    m_bitmap.DeleteObject();
+    m_bitmapSel.DeleteObject();
+    m_bitmapFocus.DeleteObject();
+    m_bitmapDisabled.DeleteObject();
+    BOOL loaded = m_bitmap.LoadBitmap(normalId);
+    if (selectedId != 0)
+        m_bitmapSel.LoadBitmap(selectedId);
+    if (focusId != 0)
+        m_bitmapFocus.LoadBitmap(focusId);
+    if (disabledId != 0)
+        m_bitmapDisabled.LoadBitmap(disabledId);
+    return loaded;
+}
+
+const CBitmap* CBitmapButton::PictureFor(UINT itemState) const
+{
+    const CBitmap* picture = &m_bitmap;
+    if ((itemState & ODS_SELECTED) && m_bitmapSel != nullptr)
+        picture = &m_bitmapSel;
+    else if ((itemState & ODS_FOCUS) && m_bitmapFocus != nullptr)
+        picture = &m_bitmapFocus;
+    else if ((itemState & ODS_DISABLED) && m_bitmapDisabled != nullptr)
+        picture = &m_bitmapDisabled;
+    return *picture != nullptr ? picture : nullptr;
+}
+
+bool CBitmapButton::OnChildNotify(UINT message, WPARAM, LPARAM lParam, LRESULT* result)
+{
+    if (message != WM_DRAWITEM)
+        return false;
+    DrawItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+    *result = TRUE;
+    return true;
+}
+
+void CBitmapButton::DrawItem(const DRAWITEMSTRUCT* item)
+{
+    const CBitmap* picture = PictureFor(item->itemState);
+    if (picture == nullptr)
+        return;
+    SIZE size = picture->GetSize();
+    const RECT& rect = item->rcItem;
+    int width = std::min<LONG>(size.cx, rect.right - rect.left);
+    int height = std::min<LONG>(size.cy, rect.bottom - rect.top);
+    CBitmapDC source(item->hDC, *picture);
+    ::BitBlt(item->hDC, rect.left, rect.top, width, height, source.GetSafeHdc(), 0, 0, SRCCOPY);
+}

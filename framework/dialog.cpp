@@ -1,0 +1,118 @@
+#include "dialog.h"
+
+#include "app.h"
+
+namespace {
+// Messages a dialog procedure answers through its return value rather than
+// through DWLP_MSGRESULT.
+bool ReturnsDirectly(UINT message)
+{
+    return (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) || message == WM_COMPAREITEM ||
+           message == WM_VKEYTOITEM || message == WM_CHARTOITEM || message == WM_QUERYDRAGICON ||
+           message == WM_INITDIALOG;
+}
+}  // namespace
+
+CDialog::CDialog(UINT templateId, CWnd* parent) : m_templateId(templateId), m_parent(parent) {}
+
+INT_PTR CDialog::DoModal()
+{
+    HWND owner = m_parent != nullptr ? m_parent->m_hWnd : nullptr;
+    if (owner == nullptr && AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd != nullptr &&
+        AfxGetApp()->m_pMainWnd != this)
+        owner = AfxGetApp()->m_pMainWnd->m_hWnd;
+    INT_PTR result = ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_templateId), owner,
+                                       &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
+    m_hWnd = nullptr;
+    return result;
+}
+
+void CDialog::DoDataExchange(CDataExchange*) {}
+
+BOOL CDialog::OnInitDialog()
+{
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+void CDialog::OnOK()
+{
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+
+HBRUSH CDialog::OnCtlColor(CDC*, CWnd*, UINT)
+{
+    return nullptr;
+}
+
+BOOL CDialog::UpdateData(BOOL saveAndValidate)
+{
+    CDataExchange exchange{this, saveAndValidate};
+    DoDataExchange(&exchange);
+    return TRUE;
+}
+
+bool CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    if (DispatchMessageMap(message, wParam, lParam, result))
+        return true;
+    switch (message) {
+    case WM_DRAWITEM: {
+        // Owner-drawn controls draw themselves.
+        auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        CWnd* control = FromHandlePermanent(item->hwndItem);
+        return control != nullptr && control->OnChildNotify(message, wParam, lParam, result);
+    }
+    case WM_COMMAND:
+        if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == IDOK) {
+            OnOK();
+            *result = 0;
+            return true;
+        }
+        if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == IDCANCEL) {
+            OnCancel();
+            *result = 0;
+            return true;
+        }
+        // Commands no window takes go to the application.
+        return AfxGetApp() != nullptr && AfxGetApp()->DispatchMessageMap(message, wParam, lParam, result);
+    default:
+        return false;
+    }
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CDialog* self;
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<CDialog*>(lParam);
+        ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+        self->m_hWnd = window;
+        return self->OnInitDialog();
+    }
+    self = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(window, DWLP_USER));
+    if (self == nullptr)
+        return FALSE;  // messages before WM_INITDIALOG
+
+    CurrentMessage outer = self->m_current;  // handlers may nest (a modal box inside one)
+    self->m_current = CurrentMessage();
+    LRESULT result = 0;
+    bool handled = self->HandleMessage(message, wParam, lParam, &result);
+    if (self->m_current.leaveToDefault)
+        handled = false;
+    self->m_current = outer;
+
+    if (message == WM_NCDESTROY)
+        ::SetWindowLongPtrW(window, DWLP_USER, 0);
+    if (!handled)
+        return FALSE;
+    if (ReturnsDirectly(message))
+        return static_cast<INT_PTR>(result);
+    ::SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
+    return TRUE;
+}

@@ -1,0 +1,108 @@
+#include "wnd.h"
+
+#include "app.h"
+
+namespace {
+// The window property that holds a subclassed window's object.
+const wchar_t OBJECT_PROPERTY[] = L"Quorvane.CWnd";
+}
+
+bool CCmdTarget::DispatchMessageMap(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
+{
+    MessageMap map = GetMessageMap();
+    for (size_t i = 0; i < map.count; ++i) {
+        const MessageMapEntry& entry = map.entries[i];
+        if (message < entry.firstMessage || message > entry.lastMessage)
+            continue;
+        if (message == WM_COMMAND && (LOWORD(wParam) != entry.id || HIWORD(wParam) != entry.code))
+            continue;
+        *result = entry.invoke(this, message, wParam, lParam);
+        return true;
+    }
+    return false;
+}
+
+BOOL CString::LoadString(UINT id)
+{
+    const wchar_t* text = nullptr;
+    // With a zero buffer size LoadStringW points into the resource itself.
+    int length = ::LoadStringW(AfxGetResourceHandle(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    if (length <= 0 || text == nullptr) {
+        m_text.clear();
+        return FALSE;
+    }
+    m_text.assign(text, static_cast<size_t>(length));
+    return TRUE;
+}
+
+CWnd::~CWnd()
+{
+    UnsubclassWindow();
+}
+
+BOOL CWnd::SubclassWindow(HWND window)
+{
+    if (window == nullptr || m_superProc != nullptr || FromHandlePermanent(window) != nullptr)
+        return FALSE;
+    if (!::SetPropW(window, OBJECT_PROPERTY, this))
+        return FALSE;
+    m_hWnd = window;
+    m_superProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
+    return TRUE;
+}
+
+void CWnd::UnsubclassWindow()
+{
+    if (m_superProc == nullptr)
+        return;
+    ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_superProc));
+    ::RemovePropW(m_hWnd, OBJECT_PROPERTY);
+    m_superProc = nullptr;
+    m_hWnd = nullptr;
+}
+
+CWnd* CWnd::FromHandlePermanent(HWND window)
+{
+    return window != nullptr ? static_cast<CWnd*>(::GetPropW(window, OBJECT_PROPERTY)) : nullptr;
+}
+
+bool CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*)
+{
+    return false;
+}
+
+LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return ::CallWindowProcW(m_superProc, m_hWnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK CWnd::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    CWnd* self = FromHandlePermanent(window);
+    if (self == nullptr)
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        WNDPROC superProc = self->m_superProc;
+        self->UnsubclassWindow();
+        return ::CallWindowProcW(superProc, window, message, wParam, lParam);
+    }
+    return self->WindowProc(message, wParam, lParam);
+}
+
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
+{
+    if (control.m_hWnd != nullptr)
+        return;  // attached by an earlier exchange
+    HWND item = ::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, id);
+    control.SubclassWindow(item);
+}
+
+CWnd* message_map_detail::CtlColorWindow(CCmdTarget* target, HWND window, CWnd* standIn)
+{
+    CWnd* self = static_cast<CWnd*>(target);
+    if (self->m_hWnd == window)
+        return self;
+    CWnd* object = CWnd::FromHandlePermanent(window);
+    return object != nullptr ? object : standIn;
+}

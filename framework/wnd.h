@@ -1,0 +1,109 @@
+// Windows as objects: CWnd, the system menu, resource strings and DDX_Control.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "gdi.h"
+#include "message_map.h"
+
+// A borrowed menu handle (the system menu belongs to its window).
+class CMenu {
+public:
+    explicit CMenu(HMENU menu = nullptr) : m_hMenu(menu) {}
+    HMENU GetSafeHmenu() const { return m_hMenu; }
+    BOOL AppendMenu(UINT flags, UINT_PTR id = 0, LPCWSTR text = nullptr)
+    {
+        return ::AppendMenuW(m_hMenu, flags, id, text);
+    }
+
+    HMENU m_hMenu;
+};
+
+// A string loaded from the module's string table. UI text stays UTF-16 so it
+// shows the same whatever the system's ANSI code page is.
+class CString {
+public:
+    // Loads string resource id; FALSE (and an empty string) when there is none.
+    BOOL LoadString(UINT id);
+    BOOL IsEmpty() const { return m_text.empty(); }
+    operator LPCWSTR() const { return m_text.c_str(); }
+
+private:
+    std::wstring m_text;
+};
+
+// A window handle with an optional object behind it. A control subclassed by
+// an object routes its messages through the object until the window goes.
+class CWnd : public CCmdTarget {
+public:
+    explicit CWnd(HWND window = nullptr) : m_hWnd(window) {}
+    ~CWnd() override;
+    CWnd(const CWnd&) = delete;
+    CWnd& operator=(const CWnd&) = delete;
+
+    HWND GetSafeHwnd() const { return m_hWnd; }
+    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const
+    {
+        return ::SendMessageW(m_hWnd, message, wParam, lParam);
+    }
+    BOOL IsIconic() const { return ::IsIconic(m_hWnd); }
+    void GetClientRect(RECT* rect) const { ::GetClientRect(m_hWnd, rect); }
+    HICON SetIcon(HICON icon, BOOL bigIcon)
+    {
+        return reinterpret_cast<HICON>(SendMessage(WM_SETICON, bigIcon ? ICON_BIG : ICON_SMALL,
+                                                   reinterpret_cast<LPARAM>(icon)));
+    }
+    // The window's system menu; revert TRUE resets it to the default one.
+    CMenu GetSystemMenu(BOOL revert) const { return CMenu(::GetSystemMenu(m_hWnd, revert)); }
+
+    // Routes window's messages through this object (WindowProc) from now on.
+    BOOL SubclassWindow(HWND window);
+    // The object that subclassed window, or nullptr.
+    static CWnd* FromHandlePermanent(HWND window);
+
+    // A message its parent received about this control (WM_DRAWITEM), offered
+    // to the control first. Returns true when handled.
+    virtual bool OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+    HWND m_hWnd;
+
+protected:
+    // The subclassed window's messages; by default the control's own procedure.
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+
+private:
+    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void UnsubclassWindow();
+
+    WNDPROC m_superProc = nullptr;
+};
+
+// The direction of a data exchange, and the dialog it is for.
+struct CDataExchange {
+    CWnd* m_pDlgWnd;
+    BOOL m_bSaveAndValidate;
+};
+
+// Attaches control object to the dialog's template control id (once).
+void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
+
+namespace message_map_detail {
+// The window a WM_CTLCOLOR* is about: its object if it has one, else standIn.
+CWnd* CtlColorWindow(CCmdTarget* target, HWND window, CWnd* standIn);
+}  // namespace message_map_detail
+
+// HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor), for every
+// WM_CTLCOLOR*; nCtlColor is the CTLCOLOR_* kind.
+template <auto Handler>
+constexpr MessageMapEntry MapCtlColor()
+{
+    return {WM_CTLCOLORMSGBOX, WM_CTLCOLORSTATIC, 0, 0, [](CCmdTarget* t, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+                CDC dc(reinterpret_cast<HDC>(w));
+                CWnd standIn(reinterpret_cast<HWND>(l));
+                CWnd* window = message_map_detail::CtlColorWindow(t, reinterpret_cast<HWND>(l), &standIn);
+                auto* self = static_cast<message_map_detail::ClassOf<Handler>*>(t);
+                return reinterpret_cast<LRESULT>((self->*Handler)(&dc, window, m - WM_CTLCOLORMSGBOX));
+            }};
+}
