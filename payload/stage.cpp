@@ -98,8 +98,12 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
             ClosePayload(&reader);
             return Stop(result, PayloadError::WriteFailed, header.name);
         }
-        if (reader.error != PayloadError::Ok)
-            break;  // the archive ended inside this entry: its file keeps the bytes present
+        if (reader.error != PayloadError::Ok) {
+            // The archive ended (or could not be read) inside this entry: a
+            // file under its name but short of its size would pass for whole.
+            remove(target);
+            break;
+        }
         ++result->entries;
         if (options.entryStaged != nullptr)
             options.entryStaged(name, header.size, options.context);

@@ -30,9 +30,9 @@ struct StageResult {
 // entry of launcherPath's archive into it, in archive order, each completely
 // before the next is read. Stops at the first entry that cannot be staged
 // safely or in full; files written before it stay. A file that could not be
-// written in full is removed, except for a truncated archive, whose last file
-// holds the bytes present. launcherPath may be null: the folder is created
-// and nothing is staged. Returns result.complete.
+// written in full (a failed write, or an archive that ends or cannot be read
+// inside its data) is removed. launcherPath may be null: the folder is
+// created and nothing is staged. Returns result.complete.
 bool StagePayloadFile(const char* launcherPath, const char* stageDir,
                       const StageOptions& options, StageResult* result);
 

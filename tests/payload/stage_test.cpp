@@ -125,7 +125,7 @@ TEST(Stage, StopsWhenTheTargetPathWouldNotFitInMaxPath)
     EXPECT_EQ(std::vector<std::string>{fits}, ListFolder(stage));
 }
 
-TEST(Stage, TruncatedDataKeepsTheBytesPresentAndIsIncomplete)
+TEST(Stage, TruncatedDataLeavesNoPartFileAndIsIncomplete)
 {
     ScratchDir dir;
     std::string stage = dir / "tmpsoft";
@@ -141,7 +141,14 @@ TEST(Stage, TruncatedDataKeepsTheBytesPresentAndIsIncomplete)
     EXPECT_EQ(PayloadError::TruncatedData, staged.result.error);
     EXPECT_STREQ("big.bak", staged.result.stoppedAt);
     EXPECT_EQ(1u, staged.result.entries);
-    EXPECT_EQ(present, FileAt(JoinPath(stage, "big.bak")));
+    EXPECT_EQ(Pattern(10, 1), FileAt(JoinPath(stage, "whole.bin")));
+    // A file under the entry's name but short of its size would pass for
+    // whole; a copy from an earlier complete run is not kept either.
+    EXPECT_FALSE(PathExists(JoinPath(stage, "big.bak")));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(stage, "big.bak"), present));
+    staged = StageFrom(dir, launcher, stage);
+    EXPECT_FALSE(staged.complete);
+    EXPECT_FALSE(PathExists(JoinPath(stage, "big.bak")));
 }
 
 TEST(Stage, ATargetThatCannotBeOpenedStopsStaging)
