@@ -1,0 +1,332 @@
+// Fuzz target over the archive reader and the staging extractor.
+//
+// Input: the archive itself, laid at PAYLOAD_OFFSET of a launcher file whose
+// filler is a hole (a sparse file, so each run writes only the fuzz bytes).
+// An input that starts with "MZ" carries its first IMAGE_HEAD_SIZE bytes as
+// the image head at offset 0 instead, so a PE header with a certificate
+// directory, well formed or not, can end the archive early.
+//
+// Each run reads the archive with the reader, stages it into a scratch folder
+// and checks both against a model walked over the input bytes:
+//   - every accepted name is one bare file name; only plain files land, and
+//     only directly in the staging folder;
+//   - no entry yields more bytes than its size field, and staged files hold
+//     exactly their entry's data;
+//   - a complete staging consumed the whole archive: the reader stops less
+//     than one header before the archive's end, and nowhere else.
+// The scratch folder is emptied after every run.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive.h"
+#include "stage.h"
+
+namespace {
+
+const size_t IMAGE_HEAD_SIZE = 512;
+
+std::string g_root;      // scratch folder: holds the launcher and the staging folder
+std::string g_launcher;
+std::string g_stage;
+
+[[noreturn]] void Fail(const char* what, const std::string& detail = std::string())
+{
+    fprintf(stderr, "fuzz_archive: %s%s%s\n", what, detail.empty() ? "" : ": ", detail.c_str());
+    abort();
+}
+
+void Check(bool ok, const char* what, const std::string& detail = std::string())
+{
+    if (!ok)
+        Fail(what, detail);
+}
+
+void RemoveTree(const std::string& path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return;
+    if (S_ISDIR(st.st_mode)) {
+        if (DIR* dir = opendir(path.c_str())) {
+            std::vector<std::string> names;
+            while (dirent* e = readdir(dir))
+                if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                    names.push_back(e->d_name);
+            closedir(dir);
+            for (const std::string& name : names)
+                RemoveTree(path + "/" + name);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+std::vector<std::string> List(const std::string& path)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(path.c_str())) {
+        while (dirent* e = readdir(dir))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+void RemoveScratch()
+{
+    if (!g_root.empty())
+        RemoveTree(g_root);
+}
+
+// The launcher file as the model sees it: head, a hole up to PAYLOAD_OFFSET,
+// then the archive bytes.
+struct Launcher {
+    const uint8_t* head = nullptr;
+    size_t headSize = 0;
+    const uint8_t* archive = nullptr;
+    size_t archiveSize = 0;
+    uint64_t fileSize() const { return PAYLOAD_OFFSET + archiveSize; }
+};
+
+Launcher Split(const uint8_t* data, size_t size)
+{
+    Launcher l;
+    if (size >= 2 && data[0] == 'M' && data[1] == 'Z') {
+        l.head = data;
+        l.headSize = size < IMAGE_HEAD_SIZE ? size : IMAGE_HEAD_SIZE;
+        data += l.headSize;
+        size -= l.headSize;
+    }
+    l.archive = data;
+    l.archiveSize = size;
+    return l;
+}
+
+void WriteAll(int fd, const uint8_t* data, size_t size, off_t at)
+{
+    while (size > 0) {
+        ssize_t n = pwrite(fd, data, size, at);
+        Check(n > 0, "cannot write the launcher file");
+        data += n;
+        size -= static_cast<size_t>(n);
+        at += n;
+    }
+}
+
+void WriteLauncher(const Launcher& l)
+{
+    int fd = open(g_launcher.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    Check(fd >= 0, "cannot create the launcher file");
+    WriteAll(fd, l.head, l.headSize, 0);
+    Check(ftruncate(fd, PAYLOAD_OFFSET) == 0, "cannot size the launcher file");
+    WriteAll(fd, l.archive, l.archiveSize, PAYLOAD_OFFSET);
+    close(fd);
+}
+
+// What the archive holds, walked over the input bytes without the reader.
+struct Model {
+    enum Ending { End, NoNul, Unsafe, Truncated, TooLong } ending = End;
+    struct Entry {
+        std::string name;
+        uint32_t size;
+        std::vector<uint8_t> data;  // the bytes present (all of them unless truncated)
+    };
+    std::vector<Entry> entries;  // every header decoded; the last one perhaps cut short or refused
+    uint64_t stopPos = 0;        // archive offset where the walk stopped
+};
+
+Model Walk(const Launcher& l, uint64_t end, size_t stageDirLength)
+{
+    Model m;
+    uint64_t pos = 0;
+    uint64_t avail = end - PAYLOAD_OFFSET;  // archive bytes before the end
+    for (;;) {
+        if (avail - pos < ENTRY_HEADER_SIZE) {
+            m.stopPos = pos;
+            return m;  // ending End
+        }
+        const uint8_t* raw = l.archive + pos;
+        const void* nul = memchr(raw, 0, ENTRY_NAME_SIZE);
+        if (nul == nullptr) {
+            m.ending = Model::NoNul;
+            return m;
+        }
+        Model::Entry e;
+        e.name.assign(reinterpret_cast<const char*>(raw), static_cast<const uint8_t*>(nul) - raw);
+        e.size = ReadLE32(raw + ENTRY_SIZE_FIELD);
+        pos += ENTRY_HEADER_SIZE;
+        uint64_t present = avail - pos < e.size ? avail - pos : e.size;
+        e.data.assign(l.archive + pos, l.archive + pos + present);
+        m.entries.push_back(e);
+        if (!IsSafeEntryName(e.name.c_str())) {
+            m.ending = Model::Unsafe;
+            return m;
+        }
+        if (stageDirLength + 1 + e.name.size() + 1 > STAGE_PATH_SIZE) {
+            m.ending = Model::TooLong;
+            return m;
+        }
+        if (present < e.size) {
+            m.ending = Model::Truncated;
+            return m;
+        }
+        pos += e.size;
+    }
+}
+
+bool IsBareName(const char* name)
+{
+    return IsSafeEntryName(name) && strchr(name, '/') == nullptr && strchr(name, '\\') == nullptr;
+}
+
+// The reader alone: names, byte counts, and where it stops.
+void CheckReader(const Launcher& l, uint64_t* archiveEnd)
+{
+    static uint8_t buffer[65536];
+    PayloadReader reader;
+    Check(OpenPayload(&reader, g_launcher.c_str()) == PayloadError::Ok, "cannot open the launcher file");
+    if (reader.limit != UINT64_MAX) {
+        // Only a PE image's certificate table ends the archive before the file does.
+        Check(l.headSize >= 2, "archive limited without an image head");
+        Check(reader.limit >= PAYLOAD_OFFSET, "archive limit before the payload offset");
+    }
+    uint64_t end = reader.limit < l.fileSize() ? reader.limit : l.fileSize();
+    *archiveEnd = end;
+    Model model = Walk(l, end, 0);
+
+    PayloadEntryHeader header;
+    size_t index = 0;
+    while (NextPayloadEntry(&reader, &header)) {
+        Check(IsBareName(header.name), "reader accepted a name that is not a bare file name", header.name);
+        Check(index < model.entries.size(), "reader found more entries than the archive holds");
+        Check(model.entries[index].name == header.name, "reader returned a different name", header.name);
+        Check(model.entries[index].size == header.size, "reader returned a different size", header.name);
+        uint64_t total = 0;
+        size_t got;
+        while ((got = ReadPayloadData(&reader, buffer, sizeof buffer)) > 0) {
+            Check(memcmp(buffer, model.entries[index].data.data() + total, got) == 0,
+                  "reader returned different data", header.name);
+            total += got;
+            Check(total <= header.size, "entry yielded more bytes than its size field", header.name);
+        }
+        Check(total == model.entries[index].data.size(), "reader returned a different byte count", header.name);
+        ++index;
+    }
+    switch (model.ending) {
+    case Model::End:
+    case Model::TooLong:  // the reader knows no staging path
+        Check(reader.error == PayloadError::Ok, "reader failed on a sound archive", PayloadErrorText(reader.error));
+        Check(index == model.entries.size(), "reader missed entries");
+        Check(reader.trailing < ENTRY_HEADER_SIZE, "reader left a whole header unread");
+        // The reader took in the short tail too: it stands at the archive's
+        // end, and the tail starts where the last entry's data ended.
+        Check(reader.pos == end, "reader stopped before the archive's end");
+        Check(reader.pos - reader.trailing == PAYLOAD_OFFSET + model.stopPos,
+              "reader's tail does not start after the last entry");
+        break;
+    case Model::NoNul:
+        Check(reader.error == PayloadError::NameWithoutNul, "unterminated name not reported");
+        break;
+    case Model::Unsafe:
+        Check(reader.error == PayloadError::UnsafeName, "unsafe name not reported");
+        break;
+    case Model::Truncated:
+        Check(reader.error == PayloadError::TruncatedData, "truncated data not reported");
+        break;
+    }
+    ClosePayload(&reader);
+}
+
+// The extractor: what lands in the staging folder, and nowhere else.
+void CheckStaging(const Launcher& l, uint64_t archiveEnd)
+{
+    StageResult result;
+    bool complete = StagePayloadFile(g_launcher.c_str(), g_stage.c_str(), StageOptions(), &result);
+    Check(complete == result.complete, "staging result disagrees with its return");
+    Model model = Walk(l, archiveEnd, g_stage.size());
+
+    // The files staging must have left: the last entry of each name, written in
+    // full. The entry staging stopped at leaves nothing under its name.
+    bool lastRefused = model.ending != Model::End && model.ending != Model::NoNul;
+    size_t whole = model.entries.size() - (lastRefused ? 1 : 0);
+    std::map<std::string, const Model::Entry*> expected;
+    for (size_t i = 0; i < whole; ++i)
+        expected[model.entries[i].name] = &model.entries[i];
+    if (model.ending == Model::Truncated)
+        expected.erase(model.entries.back().name);
+
+    Check(complete == (model.ending == Model::End), "staging completeness is wrong",
+          PayloadErrorText(result.error));
+    Check(result.entries == whole, "staging counted a different number of entries");
+
+    std::vector<std::string> top = List(g_root);
+    Check(top.size() == 2, "something was written beside the staging folder");
+    for (const std::string& name : List(g_stage)) {
+        std::string path = g_stage + "/" + name;
+        Check(IsBareName(name.c_str()), "staged a file under a name that is not bare", name);
+        struct stat st;
+        Check(lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode), "staged something that is not a plain file", name);
+        auto it = expected.find(name);
+        Check(it != expected.end(), "staged a file no whole entry accounts for", name);
+        const Model::Entry& e = *it->second;
+        Check(static_cast<uint64_t>(st.st_size) <= e.size, "staged file is larger than its size field", name);
+        Check(static_cast<uint64_t>(st.st_size) == e.data.size(), "staged file has the wrong length", name);
+        std::vector<uint8_t> bytes(e.data.size());
+        int fd = open(path.c_str(), O_RDONLY);
+        Check(fd >= 0, "cannot read back a staged file", name);
+        Check(read(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()), "short read back", name);
+        close(fd);
+        Check(bytes == e.data, "staged file differs from its entry's data", name);
+        expected.erase(it);
+    }
+    Check(expected.empty(), "an entry staged in full has no file", expected.empty() ? "" : expected.begin()->first);
+}
+
+void EmptyScratch()
+{
+    for (const std::string& name : List(g_root))
+        RemoveTree(g_root + "/" + name);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    const char* base = getenv("QUORVANE_FUZZ_SCRATCH");
+    if (base == nullptr || *base == '\0') {
+        struct stat st;
+        base = stat("/dev/shm", &st) == 0 && access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    }
+    std::string pattern = std::string(base) + "/qv-fuzz-XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    Check(mkdtemp(buf.data()) != nullptr, "cannot make the scratch folder", pattern);
+    g_root = buf.data();
+    g_launcher = g_root + "/launcher.exe";
+    g_stage = g_root + "/tmpsoft";
+    atexit(RemoveScratch);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Launcher launcher = Split(data, size);
+    WriteLauncher(launcher);
+    uint64_t archiveEnd = 0;
+    CheckReader(launcher, &archiveEnd);
+    CheckStaging(launcher, archiveEnd);
+    EmptyScratch();
+    return 0;
+}
