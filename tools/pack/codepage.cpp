@@ -58,7 +58,11 @@ static bool FromWide(unsigned codePage, const std::wstring& wide, std::string* b
 static bool Convert(unsigned from, unsigned to, const std::string& in, std::string* out)
 {
     std::wstring wide;
-    return ToWide(from, in, &wide) && FromWide(to, wide, out);
+    std::string converted;
+    if (!ToWide(from, in, &wide) || !FromWide(to, wide, &converted))
+        return false;
+    *out = converted;
+    return true;
 }
 
 std::string CaseInsensitiveKey(const std::string& utf8)
@@ -87,7 +91,6 @@ bool IsCodePageSupported(unsigned codePage)
 
 static bool Iconv(const std::string& to, const std::string& from, const std::string& in, std::string* out)
 {
-    out->clear();
     iconv_t cd = iconv_open(to.c_str(), from.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
@@ -172,8 +175,12 @@ std::string CaseInsensitiveKey(const std::string& utf8)
 // character to a look-alike would otherwise store a different name.
 bool Utf8ToCodePage(unsigned codePage, const std::string& utf8, std::string* out)
 {
-    std::string back;
-    return Convert(65001, codePage, utf8, out) && Convert(codePage, 65001, *out, &back) && back == utf8;
+    std::string converted, back;
+    if (!Convert(65001, codePage, utf8, &converted) || !Convert(codePage, 65001, converted, &back) ||
+        back != utf8)
+        return false;
+    *out = converted;
+    return true;
 }
 
 bool CodePageToUtf8(unsigned codePage, const std::string& bytes, std::string* out)

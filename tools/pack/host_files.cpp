@@ -215,7 +215,7 @@ bool MakeHostFolder(const std::string& path)
 
 static FILE* CreateNewFile(const std::string& path)
 {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);  // a program, like a linker's output
     if (fd < 0)
         return nullptr;
     FILE* file = fdopen(fd, "wb");

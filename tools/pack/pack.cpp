@@ -240,6 +240,7 @@ private:
         FilePtr in(OpenHostFile(item.path, "rb"));
         if (!in)
             return Fail(result_, PackError::ReadFailed, item.path);
+        setvbuf(in.get(), nullptr, _IONBF, 0);  // whole blocks straight into the buffer
         uint64_t left = item.size;
         while (left > 0) {
             size_t want = static_cast<size_t>(std::min<uint64_t>(left, COPY_BUFFER_SIZE));
@@ -290,6 +291,7 @@ PackError BuildLauncher(const PackRequest& request, PackResult* result)
     std::string temp = CreateTempBeside(request.output, &out);
     if (temp.empty())
         return Fail(result, PackError::CannotCreateOutput, request.output);
+    setvbuf(out, nullptr, _IONBF, 0);
     LauncherWriter writer(request, out, total, result);
     PackError error = writer.Write(stub, items);
     if (fclose(out) != 0 && error == PackError::Ok)

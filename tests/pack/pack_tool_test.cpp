@@ -1,0 +1,496 @@
+// quorvane-pack as users run it: natively, and as the Windows build under Wine.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <map>
+
+#include "archive.h"
+#include "pack.h"
+#include "pack_test_support.h"
+#include "platform.h"
+
+#ifndef _WIN32
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+using namespace testing_support;
+using namespace pack_testing;
+
+namespace {
+
+const std::string TOOL = QUORVANE_PACK_TOOL;
+const std::string CHINESE_NAME = "\xE4\xB8\xAD\xE6\x96\x87\xE8\xAF\xB4\xE6\x98\x8E.txt";  // 中文说明.txt
+const std::string CHINESE_GBK = "\xD6\xD0\xCE\xC4\xCB\xB5\xC3\xF7.txt";
+
+Captured Pack(const std::vector<std::string>& args)
+{
+    return RunCaptured(TOOL, args);
+}
+
+// A folder of payload files and a PE stub, with the output to go beside them.
+struct Workspace {
+    ScratchDir dir;
+    std::string payload = dir / "payload";
+    std::string stub = dir / "stub.exe";
+    std::string out = dir / "launcher.exe";
+    Workspace()
+    {
+        MakeFolder(payload);
+        WriteFileBytes(stub, MinimalPeImage(0x1000));
+    }
+    void Add(const std::string& name, const Bytes& data) { WriteFileBytes(JoinPath(payload, name), data); }
+};
+
+std::vector<std::string> StdoutLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool HasLine(const std::string& text, const std::string& wanted)
+{
+    std::vector<std::string> lines = StdoutLines(text);
+    return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+}
+
+std::vector<std::string> EntryNames(const std::string& launcher)
+{
+    LauncherReport report;
+    DescribeLauncher(launcher, 936, &report);
+    std::vector<std::string> names;
+    for (const ListedEntry& entry : report.entries)
+        names.push_back(entry.storedName);
+    return names;
+}
+
+}  // namespace
+
+TEST(PackTool, RoundTripBuildListExtract)
+{
+    Workspace ws;
+    std::map<std::string, Bytes> files = {{"setup.ini", Pattern(200, 1)},
+                                         {"empty.log", {}},
+                                         {"big.bak", Pattern(3 * 1024 * 1024 + 17, 2)},
+                                         {"ZelkSetupGb.exe", Pattern(70000, 3)}};
+    for (const auto& f : files)
+        ws.Add(f.first, f.second);
+    std::string loose = ws.dir / "licence.txt";  // a file given directly
+    ASSERT_TRUE(WriteFileBytes(loose, Pattern(999, 4)));
+    files["licence.txt"] = Pattern(999, 4);
+
+    Captured built = Pack({"build", "-q", "-o", ws.out, "--stub", ws.stub, ws.payload, loose});
+    ASSERT_EQ(0, built.status) << built.err;
+    EXPECT_EQ("", built.err);
+
+    Bytes launcher;
+    ASSERT_TRUE(ReadFileBytes(ws.out, &launcher));
+    Bytes stub;
+    ASSERT_TRUE(ReadFileBytes(ws.stub, &stub));
+    ASSERT_GT(launcher.size(), PAYLOAD_OFFSET);
+    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), launcher.begin()));
+    EXPECT_TRUE(std::all_of(launcher.begin() + stub.size(), launcher.begin() + PAYLOAD_OFFSET,
+                            [](unsigned char b) { return b == 0xCD; }));
+
+    Captured listed = Pack({"list", ws.out});
+    ASSERT_EQ(0, listed.status) << listed.err;
+    uint64_t offset = PAYLOAD_OFFSET;
+    uint64_t total = 0;
+    for (const std::string& name : EntryNames(ws.out)) {
+        const Bytes& data = files.at(name);
+        char line[200];
+        snprintf(line, sizeof line, "0x%08llX  %10zu  %s", static_cast<unsigned long long>(offset),
+                 data.size(), name.c_str());
+        EXPECT_TRUE(HasLine(listed.out, line)) << line << "\n" << listed.out;
+        offset += ENTRY_HEADER_SIZE + data.size();
+        total += data.size();
+    }
+    EXPECT_TRUE(HasLine(listed.out, "5 entries, " + std::to_string(total) + " bytes of data")) << listed.out;
+    EXPECT_TRUE(HasLine(listed.out, "image ends at 0x00001000")) << listed.out;
+    EXPECT_TRUE(HasLine(listed.out, "filler ends at 0x00200000 (every byte 0xCD)")) << listed.out;
+    EXPECT_TRUE(HasLine(listed.out, "trailing bytes: 0")) << listed.out;
+    EXPECT_EQ(launcher.size(), offset);
+
+    Captured checked = Pack({"check", ws.out});
+    EXPECT_EQ(0, checked.status);
+    EXPECT_EQ("", checked.out + checked.err);
+
+    std::string target = ws.dir / "extracted";
+    Captured extracted = Pack({"extract", ws.out, target});
+    ASSERT_EQ(0, extracted.status) << extracted.err;
+    EXPECT_EQ(files.size(), ListFolder(target).size());
+    for (const auto& f : files) {
+        Bytes data;
+        ASSERT_TRUE(ReadFileBytes(JoinPath(target, f.first), &data)) << f.first;
+        EXPECT_EQ(f.second, data) << f.first;
+    }
+}
+
+TEST(PackTool, TheLauncherStagesWhatThePackerBuilt)
+{
+    // The stand-in launcher is a real PE in the Windows build; natively it is
+    // not, and --force takes it as it is.
+    ScratchDir dir;
+    std::string payload = dir / "payload";
+    ASSERT_TRUE(MakeFolder(payload));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(payload, "a.dll"), Pattern(123456, 5)));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(payload, "empty.log"), {}));
+    std::string launcher = dir / "launcher.exe";
+    std::vector<std::string> args = {"build", "-o", launcher, "--stub", STAGE_SELF, payload};
+#ifndef _WIN32
+    args.push_back("--force");
+#endif
+    Captured built = Pack(args);
+    ASSERT_EQ(0, built.status) << built.err;
+
+    std::string temp = dir / "TEMP";
+    ASSERT_TRUE(MakeFolder(temp));
+    std::string report = dir / "report.txt";
+    ASSERT_EQ(0, RunProgram(launcher, {temp + PATH_SEPARATOR, report}));
+    EXPECT_EQ(0u, ReadFileText(report).find("complete\n"));
+    std::string stage = JoinPath(temp, "tmpsoft");
+    Bytes staged;
+    ASSERT_TRUE(ReadFileBytes(JoinPath(stage, "a.dll"), &staged));
+    EXPECT_EQ(Pattern(123456, 5), staged);
+    EXPECT_TRUE(PathExists(JoinPath(stage, "empty.log")));
+}
+
+TEST(PackTool, EntriesAreInCaseInsensitiveOrderWhateverTheDirectorySays)
+{
+    Workspace ws;
+    // Created out of order; '_' sorts before letters once they are lower-cased.
+    for (const char* name : {"b3.dll", "Z.txt", "a1.txt", "_first.ini", "B2.dll", "~last", "0.dat"})
+        ws.Add(name, {'x'});
+    ws.Add(CHINESE_NAME, {'y'});
+    Captured built = Pack({"build", "-o", ws.out, "--stub", ws.stub, ws.payload});
+    ASSERT_EQ(0, built.status) << built.err;
+    EXPECT_EQ((std::vector<std::string>{"0.dat", "_first.ini", "a1.txt", "B2.dll", "b3.dll", "Z.txt", "~last",
+                                        CHINESE_GBK}),
+              EntryNames(ws.out));
+}
+
+TEST(PackTool, SameInputsGiveTheSameBytes)
+{
+    Workspace ws;
+    ws.Add("one.txt", Pattern(5000, 6));
+    ws.Add("two.dll", Pattern(100, 7));
+    // The same files in another folder, created in the other order.
+    std::string second = ws.dir / "second";
+    ASSERT_TRUE(MakeFolder(second));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(second, "two.dll"), Pattern(100, 7)));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(second, "one.txt"), Pattern(5000, 6)));
+
+    std::string out2 = ws.dir / "again.exe", out3 = ws.dir / "other.exe";
+    ASSERT_EQ(0, Pack({"build", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    ASSERT_TRUE(ShiftModificationTime(JoinPath(ws.payload, "one.txt"), -86400));
+    ASSERT_TRUE(ShiftModificationTime(ws.stub, 3600));
+    ASSERT_EQ(0, Pack({"build", "-o", out2, "--stub", ws.stub, ws.payload}).status);
+    ASSERT_EQ(0, Pack({"build", "-o", out3, "--stub", ws.stub, second}).status);
+    Bytes a, b, c;
+    ASSERT_TRUE(ReadFileBytes(ws.out, &a));
+    ASSERT_TRUE(ReadFileBytes(out2, &b));
+    ASSERT_TRUE(ReadFileBytes(out3, &c));
+    EXPECT_TRUE(a == b);
+    EXPECT_TRUE(a == c);
+}
+
+TEST(PackTool, RefusalsNameTheCulpritAndLeaveAnExistingOutputAlone)
+{
+    struct Case {
+        const char* what;
+        std::function<std::vector<std::string>(Workspace&)> setUp;  // returns the extra arguments
+        std::string culprit;  // in the one-line message
+    };
+    std::string longName;
+    for (int i = 0; i < 64; ++i)
+        longName += "\xE4\xB8\xAD";  // 64 x 中: 128 bytes in GBK
+    longName += ".txt";
+    const std::string backslashTrail = "\xE4\xB9\x97.txt";  // 乗: GBK 81 5C, a '\' byte
+
+    std::vector<Case> cases = {
+        {"a name the code page cannot hold",
+         [](Workspace& ws) {
+             ws.Add("smile\xF0\x9F\x98\x80.txt", {'a'});
+             return std::vector<std::string>{ws.payload};
+         },
+         "smile"},
+        {"a name longer than 127 bytes once encoded",
+         [&](Workspace& ws) {
+             ws.Add(longName, {'a'});
+             return std::vector<std::string>{ws.payload};
+         },
+         longName},
+        {"a name that is not a bare file name in the code page",
+         [&](Workspace& ws) {
+             ws.Add(backslashTrail, {'a'});
+             return std::vector<std::string>{ws.payload};
+         },
+         backslashTrail},
+        {"names equal ignoring case",
+         [](Workspace& ws) {
+             ws.Add("Readme.txt", {'a'});
+             std::string other = ws.dir / "other";
+             MakeFolder(other);
+             WriteFileBytes(JoinPath(other, "README.TXT"), {'b'});
+             return std::vector<std::string>{ws.payload, other};
+         },
+         "README.TXT"},
+        {"a file of 4 GiB",
+         [](Workspace& ws) {
+             MakeSizedFile(JoinPath(ws.payload, "huge.bak"), 0x100000000ull);
+             return std::vector<std::string>{ws.payload};
+         },
+         "huge.bak"},
+        {"a missing input",
+         [](Workspace& ws) { return std::vector<std::string>{ws.payload, ws.dir / "nowhere.txt"}; },
+         "nowhere.txt"},
+        {"a folder inside a payload folder",
+         [](Workspace& ws) {
+             ws.Add("a.txt", {'a'});
+             MakeFolder(JoinPath(ws.payload, "sub"));
+             return std::vector<std::string>{ws.payload};
+         },
+         "sub"},
+        {"a stub longer than the payload offset",
+         [](Workspace& ws) {
+             Bytes big = MinimalPeImage(PAYLOAD_OFFSET + 1);
+             WriteFileBytes(ws.stub, big);
+             return std::vector<std::string>{ws.payload};
+         },
+         "longer than the payload offset"},
+        {"a stub that already carries a payload",
+         [](Workspace& ws) {
+             WriteFileBytes(ws.stub, MakeLauncherBytes(MinimalPeImage(0x1000), {{"old.dll", Pattern(9, 1)}}));
+             return std::vector<std::string>{ws.payload};
+         },
+         "already carries a payload"},
+        {"a stub that is not a PE image",
+         [](Workspace& ws) {
+             WriteFileBytes(ws.stub, Pattern(4096, 9));
+             return std::vector<std::string>{ws.payload};
+         },
+         "not a PE image"},
+#ifndef _WIN32
+        {"a path that is not a regular file or folder",
+         [](Workspace& ws) {
+             std::string fifo = JoinPath(ws.payload, "pipe");
+             mkfifo(fifo.c_str(), 0600);
+             return std::vector<std::string>{ws.payload};
+         },
+         "pipe"},
+#endif
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Workspace ws;
+        ASSERT_TRUE(WriteFileText(ws.out, "the previous launcher"));
+        std::vector<std::string> args = {"build", "-o", ws.out, "--stub", ws.stub};
+        for (const std::string& extra : c.setUp(ws))
+            args.push_back(extra);
+        Captured run = Pack(args);
+        EXPECT_EQ(1, run.status);
+        EXPECT_NE(std::string::npos, run.err.find(c.culprit)) << run.err;
+        EXPECT_EQ(1u, StdoutLines(run.err).size()) << run.err;
+        EXPECT_EQ("the previous launcher", ReadFileText(ws.out));
+        std::vector<std::string> left = ListFolder(ws.dir.path());
+        EXPECT_EQ(0, std::count_if(left.begin(), left.end(),
+                                   [](const std::string& n) { return n.find(".tmp-") != std::string::npos; }));
+    }
+
+    // --force takes a stub without signatures; a 127-byte encoded name is fine.
+    Workspace ws;
+    WriteFileBytes(ws.stub, Pattern(4096, 9));
+    std::string longest;
+    for (int i = 0; i < 61; ++i)
+        longest += "\xE4\xB8\xAD";
+    longest += "12345";  // 61 x 2 + 5 = 127 bytes in GBK, 188 in UTF-8
+    ws.Add(longest, {'a'});
+    Captured forced = Pack({"build", "--force", "-o", ws.out, "--stub", ws.stub, ws.payload});
+    EXPECT_EQ(0, forced.status) << forced.err;
+    EXPECT_EQ(127u, EntryNames(ws.out).at(0).size());
+}
+
+TEST(PackTool, ChineseNamesAreStoredInTheCodePageAndComeBackInUtf8)
+{
+    Workspace ws;
+    ws.Add(CHINESE_NAME, Pattern(77, 10));
+    ASSERT_EQ(0, Pack({"build", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    Bytes launcher;
+    ASSERT_TRUE(ReadFileBytes(ws.out, &launcher));
+    Bytes expected = RawHeader(CHINESE_GBK, 77);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), launcher.begin() + PAYLOAD_OFFSET));
+
+    Captured listed = Pack({"list", ws.out});
+    EXPECT_EQ(0, listed.status);
+    EXPECT_TRUE(HasLine(listed.out, "0x00200000          77  " + CHINESE_NAME)) << listed.out;
+
+    std::string target = ws.dir / "out";
+    ASSERT_EQ(0, Pack({"extract", ws.out, target}).status);
+    Bytes data;
+    ASSERT_TRUE(ReadFileBytes(JoinPath(target, CHINESE_NAME), &data));
+    EXPECT_EQ(Pattern(77, 10), data);
+
+    // Another code page, chosen on both sides.
+    Workspace latin;
+    latin.Add("caf\xC3\xA9.txt", {'c'});
+    ASSERT_EQ(0, Pack({"build", "--codepage", "1252", "-o", latin.out, "--stub", latin.stub, latin.payload}).status);
+    EXPECT_EQ(std::vector<std::string>{"caf\xE9.txt"}, EntryNames(latin.out));
+    EXPECT_TRUE(HasLine(Pack({"list", "--codepage", "1252", latin.out}).out,
+                        "0x00200000           1  caf\xC3\xA9.txt"));
+}
+
+TEST(PackTool, DamagedArchivesAreReportedWithAFailingStatus)
+{
+    ScratchDir dir;
+    std::string path = dir / "damaged.exe";
+    Bytes image = MinimalPeImage(0x1000);
+    struct Case {
+        const char* what;
+        Bytes file;
+        const char* reason;
+    };
+    Bytes noNul = MakeLauncherBytes(image, {{"good.txt", {'g'}}});
+    Bytes field = RawHeader(std::string(128, 'A'), 1);
+    noNul.insert(noNul.end(), field.begin(), field.end());
+    noNul.push_back('x');
+    Bytes truncated = MakeLauncherBytes(image, {{"good.txt", {'g'}}, {"short.bin", Pattern(1000, 1)}});
+    truncated.resize(truncated.size() - 900);
+    std::vector<Case> cases = {
+        {"a name without NUL", noNul, "no terminating NUL"},
+        {"an unsafe name", MakeLauncherBytes(image, {{"good.txt", {'g'}}, {"..\\evil.dll", {'e'}}}),
+         "not a bare file name"},
+        {"truncated data", truncated, "shorter than its size field"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteFileBytes(path, c.file));
+        Captured listed = Pack({"list", path});
+        EXPECT_EQ(1, listed.status);
+        EXPECT_NE(std::string::npos, listed.out.find("good.txt"));
+        EXPECT_NE(std::string::npos, listed.err.find(c.reason)) << listed.err;
+        EXPECT_NE(std::string::npos, listed.err.find("0x00200085")) << listed.err;  // the second entry
+        Captured checked = Pack({"check", path});
+        EXPECT_EQ(1, checked.status);
+        EXPECT_EQ("", checked.out);
+        EXPECT_EQ(1u, StdoutLines(checked.err).size()) << checked.err;
+        EXPECT_EQ(1, Pack({"extract", path, dir / "x"}).status);
+    }
+    EXPECT_EQ(2, Pack({"check", dir / "missing.exe"}).status);
+}
+
+TEST(PackTool, ListTellsTheRegionsAndTheCertificateTableApart)
+{
+    ScratchDir dir;
+    std::string path = dir / "signed.exe";
+    std::vector<TestEntry> entries = {{"a.dll", Pattern(300, 1)}};
+    uint32_t archiveEnd = static_cast<uint32_t>(MakeLauncherBytes({}, entries).size());
+    Bytes table = RawHeader("looks-like-an-entry.bin", 16);
+    table.resize(200, 0x30);
+    Bytes file = MakeLauncherBytes(MinimalPeImage(0x1800, archiveEnd + 8, 200), entries, Bytes(8, 0));
+    file.insert(file.end(), table.begin(), table.end());
+    ASSERT_TRUE(WriteFileBytes(path, file));
+
+    Captured listed = Pack({"list", path});
+    EXPECT_EQ(0, listed.status) << listed.err;
+    EXPECT_EQ(std::string::npos, listed.out.find("looks-like-an-entry")) << listed.out;
+    EXPECT_TRUE(HasLine(listed.out, "1 entries, 300 bytes of data")) << listed.out;
+    EXPECT_TRUE(HasLine(listed.out, "image ends at 0x00001800")) << listed.out;
+    EXPECT_TRUE(HasLine(listed.out, "trailing bytes: 8")) << listed.out;
+    char certLine[100];
+    snprintf(certLine, sizeof certLine, "certificate table at 0x%08X, 200 bytes (not an entry)", archiveEnd + 8);
+    EXPECT_TRUE(HasLine(listed.out, certLine)) << listed.out;
+    EXPECT_EQ(0, Pack({"check", path}).status);
+
+    // Trailing bytes without a signature, another filler, a stub that is no PE.
+    Workspace ws;
+    ws.Add("a.txt", {'a'});
+    ASSERT_EQ(0, Pack({"build", "--filler", "0x00", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    Bytes built;
+    ASSERT_TRUE(ReadFileBytes(ws.out, &built));
+    built.insert(built.end(), 131, 0xEE);
+    ASSERT_TRUE(WriteFileBytes(ws.out, built));
+    listed = Pack({"list", ws.out});
+    EXPECT_TRUE(HasLine(listed.out, "filler ends at 0x00200000 (every byte 0x00)")) << listed.out;
+    EXPECT_TRUE(HasLine(listed.out, "trailing bytes: 131")) << listed.out;
+    ASSERT_TRUE(WriteFileBytes(ws.out, MakeLauncherBytes(Bytes{'M', 'Z'}, {})));
+    EXPECT_TRUE(HasLine(Pack({"list", ws.out}).out, "image end unknown (not a PE image)"));
+}
+
+TEST(PackTool, UsageAndConventions)
+{
+    Captured help = Pack({"--help"});
+    EXPECT_EQ(0, help.status);
+    EXPECT_NE(std::string::npos, help.out.find("exit status"));
+    Captured version = Pack({"--version"});
+    EXPECT_EQ(0, version.status);
+    EXPECT_EQ(0u, version.out.find("quorvane-pack "));
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{},
+                                               {"frobnicate"},
+                                               {"build", "--stub", "x", "p"},
+                                               {"build", "-o", "x", "--stub"},
+                                               {"build", "-o", "x", "--stub", "s", "--filler", "256", "p"},
+                                               {"build", "-o", "x", "--stub", "s", "--codepage", "x", "p"},
+                                               {"list"},
+                                               {"extract", "only-one"},
+                                               {"list", "--bogus", "f"}}) {
+        Captured run = Pack(bad);
+        EXPECT_EQ(2, run.status) << (bad.empty() ? "" : bad[0]);
+        EXPECT_NE(std::string::npos, run.err.find("quorvane-pack: ")) << run.err;
+    }
+    Workspace ws;
+    ws.Add("a.txt", {'a'});
+    EXPECT_EQ(2, Pack({"build", "--codepage", "65000", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    EXPECT_EQ(2, Pack({"build", "-o", ws.dir / "no/such/folder/out.exe", "--stub", ws.stub, ws.payload}).status);
+    EXPECT_FALSE(PathExists(ws.out));
+}
+
+#ifndef _WIN32
+TEST(PackTool, AnInterruptedBuildLeavesNothingBehind)
+{
+    Workspace ws;
+    // A large file to keep the build busy; its zeros cost no disk when unwritten.
+    ASSERT_TRUE(MakeSizedFile(JoinPath(ws.payload, "large.bak"), 3000ull << 20));
+    ASSERT_TRUE(WriteFileText(ws.out, "the previous launcher"));
+    for (int signal : {SIGINT, SIGTERM}) {
+        std::vector<std::string> strings = {TOOL, "build", "-q", "-o", ws.out, "--stub", ws.stub, ws.payload};
+        std::vector<char*> argv;
+        for (std::string& s : strings)
+            argv.push_back(&s[0]);
+        argv.push_back(nullptr);
+        pid_t pid;
+        ASSERT_EQ(0, posix_spawn(&pid, TOOL.c_str(), nullptr, nullptr, argv.data(), environ));
+        // Wait for the temporary file, then interrupt.
+        bool sawTemp = false;
+        for (int i = 0; i < 2000 && !sawTemp; ++i) {
+            for (const std::string& name : ListFolder(ws.dir.path()))
+                sawTemp |= name.find(".tmp-") != std::string::npos;
+            if (!sawTemp)
+                usleep(1000);
+        }
+        kill(pid, signal);
+        int status = 0;
+        ASSERT_EQ(pid, waitpid(pid, &status, 0));
+        EXPECT_TRUE(sawTemp);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+        EXPECT_EQ((std::vector<std::string>{"launcher.exe", "payload", "stub.exe"}), ListFolder(ws.dir.path()));
+        EXPECT_EQ("the previous launcher", ReadFileText(ws.out));
+    }
+}
+#endif
