@@ -1,6 +1,7 @@
 # Build check: the launcher's image must end before the payload offset, since
 # the payload is laid at that fixed offset behind it. Run with
 #   cmake -DIMAGE=<exe> -DHEADER=<payload/archive.h> -P CheckImage.cmake
+cmake_minimum_required(VERSION 3.25)
 file(STRINGS "${HEADER}" line REGEX "PAYLOAD_OFFSET = 0x[0-9A-Fa-f]+;")
 string(REGEX MATCH "0x[0-9A-Fa-f]+" offset "${line}")
 if(NOT offset)

@@ -6,6 +6,10 @@
 # A wrong picture stops with FATAL_ERROR naming the cache variable VAR.
 # Also usable as a script: cmake -DCHECK=bmp|icon -DFILE=... [-DWIDTH= -DHEIGHT= -DBITS=] -P CheckPictures.cmake
 
+if(CMAKE_SCRIPT_MODE_FILE)
+    cmake_minimum_required(VERSION 3.25)
+endif()
+
 # Little-endian unsigned value of COUNT bytes at byte OFFSET of a hex string.
 function(_quorvane_le hex offset count out)
     set(value 0)
