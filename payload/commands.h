@@ -23,4 +23,13 @@ extern const EditionCommand EDITION_COMMANDS[4];
 const EditionCommand* FindEditionCommand(int buttonId);
 
 // Runs a button's command. stageDir is the dialog's 260-byte staging path.
+// Nothing is reported: a program that is missing or cannot start is not
+// noticed, and the command returns normally all the same.
 void RunEditionCommand(int buttonId, char* stageDir);
+
+// Cuts path at its last separator, removing the separator; a path without one
+// stays whole ("E:\launcher.exe" gives "E:"). On Windows the path is read as
+// text in codePage, so the trail byte of a double-byte character (0x5C can be
+// one in GBK) is never taken for a backslash. Native paths are UTF-8, where no
+// byte of a longer character equals '/', and codePage is not used.
+void CutAtLastSeparator(char* path, unsigned codePage);

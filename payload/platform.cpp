@@ -1,11 +1,17 @@
 #include "platform.h"
 
+#include <cstring>
+
 #ifndef _WIN32
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <dirent.h>
+#include <spawn.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+extern char** environ;
 
 DWORD GetTempPathA(DWORD bufferLength, char* buffer)
 {
@@ -44,6 +50,66 @@ DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD bufferSize)
 int _mkdir(const char* path)
 {
     return mkdir(path, 0777);
+}
+
+bool MatchFileNameCase(char* path)
+{
+    struct stat st;
+    if (stat(path, &st) == 0)
+        return true;
+    char* slash = strrchr(path, '/');
+    if (slash == nullptr || slash[1] == '\0')
+        return false;
+    *slash = '\0';
+    DIR* dir = opendir(slash == path ? "/" : path);
+    *slash = '/';
+    if (dir == nullptr)
+        return false;
+    bool found = false;
+    while (dirent* entry = readdir(dir)) {
+        // Equal ignoring ASCII case means equal length: the rewrite fits.
+        if (strcasecmp(entry->d_name, slash + 1) == 0) {
+            memcpy(slash + 1, entry->d_name, strlen(entry->d_name));
+            found = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+bool StartProgram(const char* path)
+{
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    mode_t readable = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    chmod(path, st.st_mode | (readable >> 2));  // execute wherever it may be read
+    char* argv[] = {const_cast<char*>(path), nullptr};
+    pid_t pid;
+    return posix_spawn(&pid, path, nullptr, nullptr, argv, environ) == 0;
+}
+#else
+bool StartProgram(const char* path)
+{
+    // The application is named, so nothing is searched for: a path with
+    // spaces cannot be taken for a shorter program plus arguments.
+    char commandLine[2 + MAX_PATH + 1];
+    memset(commandLine, 0, sizeof commandLine);
+    if (snprintf(commandLine, sizeof commandLine, "\"%s\"", path) >= static_cast<int>(sizeof commandLine))
+        return false;
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process;
+    memset(&process, 0, sizeof process);
+    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
 }
 #endif
 

@@ -38,3 +38,18 @@ const char PATH_SEPARATOR = '/';
 
 // Large-file aware positioning on the runtime's FILE streams.
 int SeekFile(FILE* file, uint64_t offset);
+
+// Starts the program at path (a full path) on its own and returns at once,
+// without waiting: shown normally, with the quoted path as its whole command
+// line, both handles closed. Natively the program gets its path as argv[0]
+// and, since staged files carry no execute permission, is made executable
+// first. Returns whether it started.
+bool StartProgram(const char* path);
+
+#ifndef _WIN32
+// The Windows file system ignores letter case; this one does not. When the
+// last component of path names no file as spelled, rewrites it in place to a
+// file of its folder whose name matches ignoring ASCII case. Returns whether
+// path now names an existing file.
+bool MatchFileNameCase(char* path);
+#endif
