@@ -159,28 +159,31 @@ int Inspect(HWND window)
     return 0;
 }
 
+// Another process cannot read a window's system menu, so a message hook loads
+// sysmenu_probe.dll (beside this program) into the launcher to write it down.
 int SysMenu(HWND window)
 {
-    HMENU menu = GetSystemMenu(window, FALSE);
-    if (menu == nullptr) {
-        printf("error=no system menu\n");
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dll = path;
+    dll.erase(dll.find_last_of(L'\\') + 1);
+    dll += L"sysmenu_probe.dll";
+    HMODULE probe = LoadLibraryW(dll.c_str());
+    auto hookProc = probe != nullptr ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(probe, "ProbeHook"))) : nullptr;
+    if (hookProc == nullptr) {
+        printf("error=cannot load sysmenu_probe.dll\n");
         return 1;
     }
-    int count = GetMenuItemCount(menu);
-    printf("count=%d\n", count);
-    for (int i = 0; i < count; ++i) {
-        wchar_t text[256] = {};
-        MENUITEMINFOW item = {};
-        item.cbSize = sizeof item;
-        item.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
-        item.dwTypeData = text;
-        item.cch = 256;
-        GetMenuItemInfoW(menu, i, TRUE, &item);
-        if (item.fType & MFT_SEPARATOR)
-            printf("item%d=separator\n", i);
-        else
-            printf("item%d=0x%x %s\n", i, item.wID, Utf8(text).c_str());
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, hookProc, probe, thread);
+    if (hook == nullptr) {
+        printf("error=SetWindowsHookEx failed (%lu)\n", GetLastError());
+        return 1;
     }
+    PostMessageW(window, RegisterWindowMessageW(L"Quorvane.SysMenuProbe"), 0, 0);
+    Sleep(1500);
+    UnhookWindowsHookEx(hook);
+    printf("probed=1\n");
     return 0;
 }
 
