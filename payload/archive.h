@@ -43,7 +43,8 @@ struct PayloadEntryHeader {
     X(TruncatedData, "entry data is shorter than its size field")                 \
     X(CannotCreate, "cannot create the staged file")                              \
     X(WriteFailed, "cannot write the staged file")                                \
-    X(Cancelled, "staging was cancelled")
+    X(Cancelled, "staging was cancelled")                                         \
+    X(NoArchive, "the launcher file ends before the payload offset")
 
 enum class PayloadError {
 #define PAYLOAD_ERROR_ENUM(name, text) name,

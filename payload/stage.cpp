@@ -50,6 +50,14 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
     PayloadReader reader;
     if (OpenPayload(&reader, launcherPath) != PayloadError::Ok)
         return Stop(result, reader.error, nullptr);
+    // A file ending exactly at the payload offset holds an empty archive; one
+    // cut short before it has lost its archive, and staging nothing from it is
+    // no complete staging. Reading the last filler byte leaves the stream at
+    // the payload offset, where the reader expects it.
+    if (SeekFile(reader.file, PAYLOAD_OFFSET - 1) != 0 || fgetc(reader.file) == EOF) {
+        ClosePayload(&reader);
+        return Stop(result, PayloadError::NoArchive, nullptr);
+    }
 
     size_t bufferSize = STAGE_COPY_BUFFER_SIZE;
     std::unique_ptr<char, FreeDeleter> heap(static_cast<char*>(malloc(bufferSize)));

@@ -31,8 +31,10 @@ struct StageResult {
 // before the next is read. Stops at the first entry that cannot be staged
 // safely or in full; files written before it stay. A file that could not be
 // written in full (a failed write, or an archive that ends or cannot be read
-// inside its data) is removed. launcherPath may be null: the folder is
-// created and nothing is staged. Returns result.complete.
+// inside its data) is removed. A launcher file that ends before
+// PAYLOAD_OFFSET stages nothing and is incomplete (NoArchive). launcherPath
+// may be null: the folder is created and nothing is staged. Returns
+// result.complete.
 bool StagePayloadFile(const char* launcherPath, const char* stageDir,
                       const StageOptions& options, StageResult* result);
 

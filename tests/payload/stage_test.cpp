@@ -151,6 +151,21 @@ TEST(Stage, TruncatedDataLeavesNoPartFileAndIsIncomplete)
     EXPECT_FALSE(PathExists(JoinPath(stage, "big.bak")));
 }
 
+TEST(Stage, ALauncherFileEndingBeforeThePayloadOffsetIsIncomplete)
+{
+    ScratchDir dir;
+    std::string stage = dir / "tmpsoft";
+    Bytes launcher = MakeLauncherBytes({}, {});
+    // Exactly at the offset: an empty archive, staged completely.
+    EXPECT_TRUE(StageFrom(dir, launcher, stage).complete);
+    // One byte short: the archive is lost, which is no complete staging.
+    launcher.pop_back();
+    Staged staged = StageFrom(dir, launcher, stage);
+    EXPECT_FALSE(staged.complete);
+    EXPECT_EQ(PayloadError::NoArchive, staged.result.error);
+    EXPECT_TRUE(ListFolder(stage).empty());
+}
+
 TEST(Stage, ATargetThatCannotBeOpenedStopsStaging)
 {
     ScratchDir dir;
