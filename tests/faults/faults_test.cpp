@@ -1,0 +1,621 @@
+// Faults from outside the archive: the disk, the target files, the temporary
+// folder, the launcher file itself, other processes. Whatever happens, the
+// launcher stand-in must end normally, write nothing outside the staging
+// folder, leave no file short of its entry's data under that entry's name,
+// and start the setup program only after a complete staging.
+//
+// The payload's first entry is the test setup program, so in every case that
+// stops later it is staged in full and would report if it were started.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <thread>
+
+#include "archive.h"
+#include "button_ids.h"
+#include "platform.h"
+#include "stage.h"
+#include "test_files.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <csignal>
+#endif
+
+using namespace testing_support;
+
+namespace {
+
+const char SETUP_NAME[] = "ZelkSetupGb.exe";
+const char SETUP_REPORT[] = "setup-report.txt";
+const auto START_TIMEOUT = std::chrono::seconds(15);
+#ifdef _WIN32
+const auto QUIET_PERIOD = std::chrono::milliseconds(3000);
+#else
+const auto QUIET_PERIOD = std::chrono::milliseconds(1000);
+#endif
+
+// Build paths are Unix paths; under Wine they are reached through drive Z:.
+std::string HostPath(const std::string& path)
+{
+#ifdef _WIN32
+    if (!path.empty() && path[0] == '/') {
+        std::string windows = "Z:" + path;
+        std::replace(windows.begin(), windows.end(), '/', '\\');
+        return windows;
+    }
+#endif
+    return path;
+}
+
+Bytes FileBytes(const std::string& path)
+{
+    Bytes bytes;
+    EXPECT_TRUE(ReadFileBytes(HostPath(path), &bytes)) << path;
+    return bytes;
+}
+
+const Bytes& SetupProgram()
+{
+    static const Bytes image = FileBytes(TEST_SETUP_PROGRAM);
+    return image;
+}
+
+std::vector<TestEntry> Payload(size_t bigSize = 300000)
+{
+    return {
+        {SETUP_NAME, SetupProgram()},
+        {"a.dll", Pattern(bigSize, 1)},
+        {"empty.log", {}},
+        {"z.txt", Pattern(99, 2)},
+    };
+}
+
+Bytes LauncherBytes(const std::vector<TestEntry>& entries)
+{
+    Bytes image = FileBytes(COMMAND_SELF);
+    EXPECT_LT(image.size(), PAYLOAD_OFFSET);
+    return MakeLauncherBytes(image, entries);
+}
+
+std::string WriteLauncher(const std::string& folder, const Bytes& bytes)
+{
+#ifdef _WIN32
+    std::string path = JoinPath(folder, "launcher.exe");
+#else
+    std::string path = JoinPath(folder, "launcher");
+#endif
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
+#ifndef _WIN32
+    chmod(path.c_str(), 0755);
+#endif
+    return path;
+}
+
+// Every file under root, by relative path, with a digest of its content;
+// the staging folder's subtree is left out.
+using Snapshot = std::map<std::string, std::string>;
+
+void Take(const std::string& root, const std::string& relative, const std::string& skip, Snapshot* out)
+{
+    std::string path = relative.empty() ? root : JoinPath(root, relative);
+    if (path == skip)
+        return;
+    if (IsFolder(path)) {
+        (*out)[relative + PATH_SEPARATOR] = "folder";
+        for (const std::string& name : ListFolder(path))
+            Take(root, relative.empty() ? name : relative + PATH_SEPARATOR + name, skip, out);
+        return;
+    }
+    Bytes bytes;
+    uint64_t hash = 1469598103934665603ull;
+    if (ReadFileBytes(path, &bytes)) {
+        for (unsigned char b : bytes)
+            hash = (hash ^ b) * 1099511628211ull;
+    }
+    (*out)[relative] = std::to_string(bytes.size()) + ":" + std::to_string(hash);
+}
+
+Snapshot Take(const std::string& root, const std::string& skip)
+{
+    Snapshot snapshot;
+    Take(root, "", skip, &snapshot);
+    return snapshot;
+}
+
+// A scratch folder with the launcher in bin/ and a temporary folder beside it.
+struct Scene {
+    ScratchDir scratch;
+    std::string bin;
+    std::string temp;   // with its trailing separator, as the platform hands it over
+    std::string stage;  // temp followed by tmpsoft
+
+    explicit Scene(const std::string& tempName = "TEMP", bool makeTemp = true)
+    {
+        bin = scratch / "bin";
+        EXPECT_TRUE(MakeFolder(bin));
+        UseTemp(scratch / tempName, makeTemp);
+    }
+    void UseTemp(const std::string& folder, bool make)
+    {
+        if (make) {
+            EXPECT_TRUE(MakeFolder(folder)) << folder;
+        }
+        temp = folder + PATH_SEPARATOR;
+        stage = temp + STAGE_DIR_NAME;
+    }
+    std::string Staged(const std::string& name) const { return JoinPath(stage, name); }
+};
+
+// Runs the Simplified Chinese command; expects a normal end and returns the
+// staging path the stand-in reported.
+std::string RunLauncher(const std::string& launcher, const std::string& temp)
+{
+    std::string report = launcher + ".out";
+    int code = RunProgram(launcher, {temp, std::to_string(IDC_SETUP_SIMPLIFIED), report});
+    EXPECT_EQ(0, code) << "the launcher must end normally";
+    std::string text = ReadFileText(report);
+    remove(report.c_str());
+    EXPECT_EQ(0u, text.compare(0, 9, "returned\n")) << text;
+    return text.size() >= 9 ? text.substr(9) : std::string();
+}
+
+bool WaitForFile(const std::string& path, std::chrono::milliseconds limit)
+{
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (!PathExists(path)) {
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+// Every file in the staging folder is a whole entry, the hand-over file, the
+// setup program's report, or a file that was there before (unchanged).
+void ExpectOnlyWholeFiles(const Scene& scene, const std::vector<TestEntry>& entries,
+                          const Snapshot& before = Snapshot())
+{
+    std::map<std::string, const Bytes*> data;
+    for (const TestEntry& entry : entries)
+        data[entry.name] = &entry.data;
+    Snapshot now = Take(scene.stage, "");
+    for (const std::string& name : ListFolder(scene.stage)) {
+        if (name == "currentpath.txt" || name == SETUP_REPORT)
+            continue;
+        std::string path = scene.Staged(name);
+        ASSERT_FALSE(IsFolder(path)) << name;
+        Bytes bytes;
+        ASSERT_TRUE(ReadFileBytes(path, &bytes)) << name;
+        auto it = data.find(name);
+        bool whole = it != data.end() && bytes == *it->second;
+        bool untouched = before.count(name) != 0 && before.at(name) == now[name];
+        EXPECT_TRUE(whole || untouched) << name << ": " << bytes.size() << " bytes, neither whole nor left as it was";
+    }
+}
+
+void ExpectNoSetupStarted(const Scene& scene)
+{
+    std::this_thread::sleep_for(QUIET_PERIOD);
+    EXPECT_FALSE(PathExists(scene.Staged(SETUP_REPORT))) << "a setup program was started";
+}
+
+// The setup program started, and saw every entry whole.
+void ExpectSetupStartedOnWholeFiles(const Scene& scene, const std::vector<TestEntry>& entries)
+{
+    ASSERT_TRUE(WaitForFile(scene.Staged(SETUP_REPORT), START_TIMEOUT)) << "the setup program did not start";
+    std::string report = ReadFileText(scene.Staged(SETUP_REPORT));
+    for (const TestEntry& entry : entries)
+        EXPECT_NE(std::string::npos, report.find("\nfile=" + entry.name + " " + std::to_string(entry.data.size()) + "\n"))
+            << entry.name << " was not whole when the setup program started:\n" << report;
+}
+
+std::string WorkingFolder()
+{
+    char path[4096] = {};
+#ifdef _WIN32
+    GetCurrentDirectoryA(sizeof path, path);
+#else
+    if (getcwd(path, sizeof path) == nullptr)
+        return std::string();
+#endif
+    return path;
+}
+
+// A run of the launcher in a scene, checked for what must hold in every case:
+// nothing written outside the staging folder (the launcher's own report
+// aside), no "tmpsoft" in the working folder, only whole files staged.
+// Returns the staging path the stand-in reported.
+std::string RunChecked(const Scene& scene, const std::string& launcher, const std::vector<TestEntry>& entries)
+{
+    Snapshot outside = Take(scene.scratch.path(), scene.stage);
+    Snapshot stageBefore = Take(scene.stage, "");
+    bool cwdHadStage = PathExists(JoinPath(WorkingFolder(), STAGE_DIR_NAME));
+    std::string stageDir = RunLauncher(launcher, scene.temp);
+    Snapshot after = Take(scene.scratch.path(), scene.stage);
+    EXPECT_EQ(outside, after) << "something outside the staging folder changed";
+    EXPECT_EQ(cwdHadStage, PathExists(JoinPath(WorkingFolder(), STAGE_DIR_NAME)));
+    ExpectOnlyWholeFiles(scene, entries, stageBefore);
+    return stageDir;
+}
+
+// Stages a payload completely into the scene, as an earlier run would have,
+// then removes the setup program's report.
+void StageEarlierRun(const Scene& scene, const std::vector<TestEntry>& entries)
+{
+    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+    RunLauncher(launcher, scene.temp);
+    ASSERT_TRUE(WaitForFile(scene.Staged(SETUP_REPORT), START_TIMEOUT));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let it end
+    ASSERT_EQ(0, remove(scene.Staged(SETUP_REPORT).c_str()));
+}
+
+}  // namespace
+
+TEST(Faults, AStagingPathThatIsAFileStopsEverything)
+{
+    Scene scene;
+    ASSERT_TRUE(WriteFileText(scene.stage, "not a folder"));
+    std::vector<TestEntry> entries = Payload();
+    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+
+    std::string stageDir = RunChecked(scene, launcher, entries);
+    EXPECT_EQ(scene.stage, stageDir);
+    EXPECT_FALSE(IsFolder(scene.stage));
+    EXPECT_EQ("not a folder", ReadFileText(scene.stage));
+    EXPECT_EQ(std::vector<std::string>{STAGE_DIR_NAME}, ListFolder(scene.temp));
+}
+
+TEST(Faults, AMissingTemporaryFolderIsNotCreated)
+{
+    Scene scene("missing", false);
+    std::vector<TestEntry> entries = Payload();
+    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+
+    RunChecked(scene, launcher, entries);
+    EXPECT_FALSE(PathExists(scene.scratch / "missing"));
+    ExpectNoSetupStarted(scene);
+}
+
+TEST(Faults, ATemporaryPathWithSpacesStagesAndStarts)
+{
+    Scene scene("dir with spaces");
+    scene.UseTemp(scene.scratch / "dir with spaces" + PATH_SEPARATOR + "Temp Folder", true);
+    std::vector<TestEntry> entries = Payload();
+    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+
+    std::string stageDir = RunChecked(scene, launcher, entries);
+    EXPECT_EQ(scene.stage, stageDir);
+    ExpectSetupStartedOnWholeFiles(scene, entries);
+}
+
+TEST(Faults, TemporaryPathsNearTheLengthLimit)
+{
+    // Staging path of 252 bytes: a 5-byte name still fits (252 + 1 + 5 + NUL
+    // = 259), the setup program's name does not.
+    for (size_t stageLength : {252u, 237u}) {
+        SCOPED_TRACE("staging path of " + std::to_string(stageLength) + " bytes");
+        Scene scene;
+        std::string folder = scene.scratch.path();
+        size_t want = stageLength - 1 - strlen(STAGE_DIR_NAME);  // temp path without its separator
+        ASSERT_LT(folder.size() + 2, want);
+        while (folder.size() < want) {
+            size_t part = std::min<size_t>(60, want - folder.size() - 1);
+            folder += PATH_SEPARATOR + std::string(part, 'p');
+            ASSERT_TRUE(MakeFolder(folder)) << folder;
+        }
+        scene.UseTemp(folder, false);
+        ASSERT_EQ(stageLength, scene.stage.size());
+
+        bool fits = stageLength + 1 + strlen(SETUP_NAME) + 1 <= STAGE_PATH_SIZE;
+        std::vector<TestEntry> entries = {{"a.dll", Pattern(1000, 3)}, {"b.dll", {}}, {SETUP_NAME, SetupProgram()},
+                                          {"c.dll", {'c'}}};
+        std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+        std::string stageDir = RunChecked(scene, launcher, entries);
+        EXPECT_EQ(scene.stage, stageDir);
+        if (fits) {
+            ExpectSetupStartedOnWholeFiles(scene, entries);
+        } else {
+            // Neither the setup program nor the hand-over file fits beside it.
+            EXPECT_EQ((std::vector<std::string>{"a.dll", "b.dll"}), ListFolder(scene.stage));
+            ExpectNoSetupStarted(scene);
+        }
+    }
+}
+
+TEST(Faults, ALauncherCutShortStagesNoPartFileAndStartsNothing)
+{
+    std::vector<TestEntry> entries = Payload();
+    Bytes whole = LauncherBytes(entries);
+    Bytes image = FileBytes(COMMAND_SELF);
+    size_t dataStart = PAYLOAD_OFFSET + ENTRY_HEADER_SIZE + SetupProgram().size() + ENTRY_HEADER_SIZE;  // a.dll's data
+
+    // Inside the filler, and inside a.dll's data: the staging is incomplete.
+    // An earlier complete run left the setup program in place, so starting it
+    // now would show.
+    struct Cut {
+        const char* where;
+        size_t size;
+        std::vector<std::string> present;  // entries of this run that must be staged whole
+    };
+    for (const Cut& cut : {Cut{"inside the filler", image.size() + 1000, {}},
+                           Cut{"inside data", dataStart + 5000, {SETUP_NAME}}}) {
+        SCOPED_TRACE(cut.where);
+        Scene scene;
+        StageEarlierRun(scene, {{SETUP_NAME, SetupProgram()}});
+        std::string launcher = WriteLauncher(scene.bin, Bytes(whole.begin(), whole.begin() + cut.size));
+        std::string stageDir = RunChecked(scene, launcher, entries);
+        EXPECT_EQ(scene.stage, stageDir);
+        EXPECT_FALSE(PathExists(scene.Staged("a.dll"))) << "the entry cut short must not be left";
+        EXPECT_FALSE(PathExists(scene.Staged("z.txt")));
+        for (const std::string& name : cut.present)
+            EXPECT_TRUE(PathExists(scene.Staged(name))) << name;
+        ExpectNoSetupStarted(scene);
+    }
+}
+
+TEST(Faults, ALauncherCutInsideAHeaderStagesTheEntriesBeforeItWhole)
+{
+    // The archive has no count: fewer than 132 bytes at the end are trailing
+    // bytes, so a cut inside a header cannot be told from them. What holds:
+    // the entries before the cut are whole, nothing of the rest is written,
+    // and a setup program that starts sees only whole files.
+    std::vector<TestEntry> entries = Payload();
+    Bytes whole = LauncherBytes(entries);
+    size_t secondHeader = PAYLOAD_OFFSET + ENTRY_HEADER_SIZE + SetupProgram().size();
+    Scene scene;
+    std::string launcher =
+        WriteLauncher(scene.bin, Bytes(whole.begin(), whole.begin() + secondHeader + ENTRY_HEADER_SIZE - 1));
+    RunChecked(scene, launcher, entries);
+    ExpectSetupStartedOnWholeFiles(scene, {entries[0]});
+    std::vector<std::string> names = ListFolder(scene.stage);
+    names.erase(std::remove(names.begin(), names.end(), SETUP_REPORT), names.end());
+    EXPECT_EQ((std::vector<std::string>{SETUP_NAME, "currentpath.txt"}), names);
+}
+
+TEST(Faults, ALauncherCutInsideTheImageStagesNothing)
+{
+    // Such a file cannot run; its archive is read here by the staging itself.
+    Scene scene;
+    Bytes whole = LauncherBytes(Payload());
+    Bytes image = FileBytes(COMMAND_SELF);
+    std::string path = WriteLauncher(scene.bin, Bytes(whole.begin(), whole.begin() + image.size() / 2));
+    StageResult result;
+    EXPECT_FALSE(StagePayloadFile(path.c_str(), scene.stage.c_str(), StageOptions(), &result));
+    EXPECT_EQ(PayloadError::NoArchive, result.error);
+    EXPECT_TRUE(IsFolder(scene.stage));
+    EXPECT_TRUE(ListFolder(scene.stage).empty());
+
+    // Ending exactly at the payload offset is an empty archive, not damage.
+    path = WriteLauncher(scene.bin, Bytes(whole.begin(), whole.begin() + PAYLOAD_OFFSET));
+    EXPECT_TRUE(StagePayloadFile(path.c_str(), scene.stage.c_str(), StageOptions(), &result));
+    EXPECT_EQ(0u, result.entries);
+}
+
+TEST(Faults, TwoLaunchersAtOnceBothEndAndLeaveWholeFiles)
+{
+    Scene scene;
+    std::vector<TestEntry> entries = Payload(3 * 1024 * 1024);
+    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+    std::string second = JoinPath(scene.bin, "second") + launcher.substr(launcher.rfind(PATH_SEPARATOR) + 1);
+    Bytes bytes;
+    ASSERT_TRUE(ReadFileBytes(launcher, &bytes));
+    ASSERT_TRUE(WriteFileBytes(second, bytes));
+#ifndef _WIN32
+    chmod(second.c_str(), 0755);
+#endif
+    int codes[2] = {-1, -1};
+    std::thread one([&] { codes[0] = RunProgram(launcher, {scene.temp, "1000", launcher + ".out"}); });
+    std::thread two([&] { codes[1] = RunProgram(second, {scene.temp, "1000", second + ".out"}); });
+    one.join();
+    two.join();
+    EXPECT_EQ(0, codes[0]);
+    EXPECT_EQ(0, codes[1]);
+    // In the end every entry is there, whole. (Both setup programs may have
+    // started; two of them race for one report file, so it proves nothing.)
+    std::this_thread::sleep_for(QUIET_PERIOD);
+    for (const TestEntry& entry : entries) {
+        Bytes staged;
+        ASSERT_TRUE(ReadFileBytes(scene.Staged(entry.name), &staged)) << entry.name;
+        EXPECT_TRUE(staged == entry.data) << entry.name << " is not whole";
+    }
+    EXPECT_EQ(scene.bin, ReadFileText(scene.Staged("currentpath.txt")));
+}
+
+#ifndef _WIN32
+TEST(Faults, AFileSizeLimitStopsStagingAndRemovesThePartFile)
+{
+    // The disk "fills" at a per-process file size limit, with the signal that
+    // would kill the launcher ignored (both inherited by the launcher).
+    Scene scene;
+    rlim_t limit = SetupProgram().size() + 256 * 1024;
+    std::vector<TestEntry> entries = Payload(limit + 200000);
+    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+
+    struct rlimit saved;
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    struct rlimit small = saved;
+    small.rlim_cur = limit;
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    Snapshot outside = Take(scene.scratch.path(), scene.stage);
+    std::string report = launcher + ".out";
+    int code = RunProgram(launcher, {scene.temp, "1000", report});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(0, code);
+    EXPECT_EQ("returned\n" + scene.stage, ReadFileText(report));
+    remove(report.c_str());
+    EXPECT_EQ(outside, Take(scene.scratch.path(), scene.stage));
+    EXPECT_TRUE(SetupProgram() == FileBytes(scene.Staged(SETUP_NAME)));
+    EXPECT_FALSE(PathExists(scene.Staged("a.dll"))) << "the file that did not fit must be removed";
+    EXPECT_FALSE(PathExists(scene.Staged("z.txt")));
+    ExpectNoSetupStarted(scene);
+}
+
+TEST(Faults, AnImmutableTargetStopsStagingThere)
+{
+    // Root ignores permission bits; the immutable attribute holds even for root.
+    Scene scene;
+    ASSERT_TRUE(MakeFolder(scene.stage));
+    std::string target = scene.Staged("a.dll");
+    ASSERT_TRUE(WriteFileText(target, "old"));
+    int fd = open(target.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    int flags = 0;
+    bool set = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags |= FS_IMMUTABLE_FL, ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    if (!set) {
+        close(fd);
+        GTEST_SKIP() << "this file system or user cannot set the immutable attribute";
+    }
+    std::vector<TestEntry> entries = Payload();
+    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+    RunChecked(scene, launcher, entries);
+    flags &= ~FS_IMMUTABLE_FL;
+    ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    close(fd);
+
+    EXPECT_TRUE("old" == ReadFileText(target)) << "the protected target was written";
+    EXPECT_TRUE(SetupProgram() == FileBytes(scene.Staged(SETUP_NAME))) << "the setup program is not whole";
+    EXPECT_FALSE(PathExists(scene.Staged("z.txt")));
+    ExpectNoSetupStarted(scene);
+}
+#endif
+
+#ifdef _WIN32
+namespace {
+
+bool OpensForWriting(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+// Sets or clears the Unix immutable attribute of a file, through Wine's Unix
+// side; false when this is not Wine or chattr fails.
+bool SetImmutable(const std::string& path, bool on)
+{
+    typedef char*(CDECL * UnixName)(LPCWSTR);
+    UnixName toUnix = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (toUnix == nullptr)
+        return false;
+    wchar_t wide[MAX_PATH * 2];
+    if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2) == 0)
+        return false;
+    char* unixPath = toUnix(wide);
+    if (unixPath == nullptr)
+        return false;
+    std::string name = unixPath;
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof windows);
+    return RunProgram(std::string(windows) + "\\system32\\start.exe",
+                      {"/wait", "/unix", "/usr/bin/chattr", on ? "+i" : "-i", name}) == 0;
+}
+
+}  // namespace
+
+TEST(Faults, AReadOnlyTargetStopsStagingThere)
+{
+    Scene scene;
+    ASSERT_TRUE(MakeFolder(scene.stage));
+    std::string target = scene.Staged("a.dll");
+    ASSERT_TRUE(WriteFileText(target, "old"));
+    ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY));
+    // Wine maps the read-only attribute to permission bits, which root passes
+    // by; there the Unix immutable attribute stands in for it.
+    bool immutable = false;
+    if (OpensForWriting(target)) {
+        immutable = SetImmutable(target, true);
+        printf("the read-only attribute does not stop this user; using the immutable attribute\n");
+        if (!immutable || OpensForWriting(target)) {
+            SetImmutable(target, false);
+            GTEST_SKIP() << "neither the read-only nor the immutable attribute keeps this user from writing";
+        }
+    }
+    std::vector<TestEntry> entries = Payload();
+    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+
+    RunChecked(scene, launcher, entries);
+    if (immutable) {
+        EXPECT_TRUE(SetImmutable(target, false));
+    }
+    EXPECT_TRUE("old" == ReadFileText(target)) << "the protected target was written";
+    EXPECT_TRUE(SetupProgram() == FileBytes(scene.Staged(SETUP_NAME))) << "the setup program is not whole";
+    EXPECT_FALSE(PathExists(scene.Staged("z.txt")));
+    ExpectNoSetupStarted(scene);
+}
+
+TEST(Faults, ATargetHeldWithoutSharingStopsStagingThere)
+{
+    Scene scene;
+    ASSERT_TRUE(MakeFolder(scene.stage));
+    std::string target = scene.Staged("a.dll");
+    ASSERT_TRUE(WriteFileText(target, "old"));
+    std::string ready = scene.scratch / "held", release = scene.scratch / "release";
+    int holdCode = -1;
+    std::thread holder([&] { holdCode = RunProgram(HostPath(HOLD_FILE), {target, ready, release}); });
+    bool held = WaitForFile(ready, std::chrono::seconds(20));
+    if (held) {
+        std::vector<TestEntry> entries = Payload();
+        std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+        Snapshot outside = Take(scene.scratch.path(), scene.stage);
+        RunLauncher(launcher, scene.temp);
+        outside.erase("held");
+        Snapshot after = Take(scene.scratch.path(), scene.stage);
+        after.erase("held");
+        EXPECT_EQ(outside, after);
+        EXPECT_TRUE(SetupProgram() == FileBytes(scene.Staged(SETUP_NAME))) << "the setup program is not whole";
+        EXPECT_FALSE(PathExists(scene.Staged("z.txt")));
+        ExpectNoSetupStarted(scene);
+    }
+    WriteFileText(release, "");
+    holder.join();
+    ASSERT_TRUE(held) << "the helper could not hold the file";
+    EXPECT_EQ(0, holdCode);
+    EXPECT_TRUE("old" == ReadFileText(target)) << "the held file must not have been truncated";
+}
+#endif
+
+TEST(SmallDisk, ADiskThatFillsStopsStagingAndRemovesThePartFile)
+{
+    const char* disk = getenv("QUORVANE_SMALL_DISK");
+    if (disk == nullptr || *disk == '\0')
+        GTEST_SKIP() << "no small disk (run through with-small-disk as root)";
+    // The disk holds 4 MiB: the setup program and 200 KB fit, 8 MiB do not.
+    Scene scene;
+    std::string temp = JoinPath(HostPath(disk), "TEMP");
+    scene.UseTemp(temp, true);
+    std::vector<TestEntry> entries = {{SETUP_NAME, SetupProgram()}, {"a.dll", Pattern(200000, 5)},
+                                      {"big.bak", Pattern(8 * 1024 * 1024, 6)}, {"z.txt", {'z'}}};
+    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+
+    Snapshot outside = Take(scene.scratch.path(), "");
+    std::string run = RunLauncher(launcher, scene.temp);
+    EXPECT_EQ(scene.stage, run);
+    EXPECT_EQ(outside, Take(scene.scratch.path(), "")) << "something outside the small disk changed";
+    EXPECT_EQ(std::vector<std::string>{"TEMP"}, ListFolder(HostPath(disk)));
+    EXPECT_EQ(std::vector<std::string>{STAGE_DIR_NAME}, ListFolder(temp));
+    ExpectOnlyWholeFiles(scene, entries);
+    EXPECT_TRUE(SetupProgram() == FileBytes(scene.Staged(SETUP_NAME))) << "the setup program is not whole";
+    EXPECT_TRUE(PathExists(scene.Staged("a.dll")));
+    EXPECT_FALSE(PathExists(scene.Staged("big.bak"))) << "the file that did not fit must be removed";
+    EXPECT_FALSE(PathExists(scene.Staged("z.txt")));
+    ExpectNoSetupStarted(scene);
+    RemoveTree(temp);
+}
