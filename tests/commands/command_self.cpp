@@ -1,0 +1,32 @@
+// A launcher stand-in: runs one button's command the way the dialog does.
+// Usage: command_self TEMPDIR BUTTONID REPORT
+// TEMPDIR becomes the temporary folder (TMP on Windows, TMPDIR elsewhere).
+// Once the command has returned, REPORT receives "returned", a newline, and
+// the 260 bytes of the staging path up to its first NUL.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive.h"
+#include "commands.h"
+#include "platform.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 4)
+        return 2;
+#ifdef _WIN32
+    SetEnvironmentVariableA("TMP", argv[1]);
+#else
+    setenv("TMPDIR", argv[1], 1);
+#endif
+    char stageDir[STAGE_PATH_SIZE];
+    memset(stageDir, 'X', sizeof stageDir);  // an edition command must clear it
+    RunEditionCommand(atoi(argv[2]), stageDir);
+    FILE* report = fopen(argv[3], "wb");
+    if (report == nullptr)
+        return 3;
+    fprintf(report, "returned\n%.*s", static_cast<int>(sizeof stageDir), stageDir);
+    fclose(report);
+    return 0;
+}
