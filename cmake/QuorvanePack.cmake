@@ -63,11 +63,13 @@ function(quorvane_add_installer)
         set(ARG_CODEPAGE 936)
     endif()
 
-    if(TARGET ${ARG_STUB})
+    # A bare name that is no file is a target, perhaps one defined further on.
+    get_filename_component(stub_file ${ARG_STUB} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    if(TARGET ${ARG_STUB} OR (NOT ARG_STUB MATCHES "[/\\\\]" AND NOT EXISTS ${stub_file}))
         set(stub $<TARGET_FILE:${ARG_STUB}>)
         set(stub_depends ${ARG_STUB})
     else()
-        get_filename_component(stub ${ARG_STUB} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+        set(stub ${stub_file})
         set(stub_depends ${stub})
     endif()
 

@@ -309,7 +309,8 @@ int Build(const Arguments& args)
 bool IsDamage(PayloadError error)
 {
     return error == PayloadError::NameWithoutNul || error == PayloadError::UnsafeName ||
-           error == PayloadError::TruncatedData || error == PayloadError::NameNotConvertible;
+           error == PayloadError::TruncatedData || error == PayloadError::NameNotConvertible ||
+           error == PayloadError::NoArchive;
 }
 
 int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, const std::string& name)
@@ -365,6 +366,11 @@ int ListOrCheck(const Arguments& args, bool print)
     }
     if (error != PayloadError::Ok)
         return ReportDamage(file, error, report.errorOffset, report.errorName);
+    if (report.fileSize < PAYLOAD_OFFSET) {
+        // As for the launcher's own staging: a file cut short has lost its archive.
+        Message(file + ": damaged: " + PayloadErrorText(PayloadError::NoArchive));
+        return EXIT_REFUSED;
+    }
     return EXIT_SUCCESS_CODE;
 }
 

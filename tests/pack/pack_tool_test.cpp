@@ -392,6 +392,19 @@ TEST(PackTool, DamagedArchivesAreReportedWithAFailingStatus)
         EXPECT_EQ(1, Pack({"extract", path, dir / "x"}).status);
     }
     EXPECT_EQ(2, Pack({"check", dir / "missing.exe"}).status);
+
+    // A file cut before the payload offset has lost its archive.
+    Bytes cut = MakeLauncherBytes(image, {});
+    cut.resize(PAYLOAD_OFFSET - 1);
+    ASSERT_TRUE(WriteFileBytes(path, cut));
+    for (const char* command : {"list", "check"}) {
+        Captured run = Pack({command, path});
+        EXPECT_EQ(1, run.status) << command;
+        EXPECT_NE(std::string::npos, run.err.find("before the payload offset")) << run.err;
+    }
+    EXPECT_EQ(1, Pack({"extract", path, dir / "y"}).status);
+    ASSERT_TRUE(WriteFileBytes(path, MakeLauncherBytes(image, {})));  // ending exactly there: empty
+    EXPECT_EQ(0, Pack({"check", path}).status);
 }
 
 TEST(PackTool, ListTellsTheRegionsAndTheCertificateTableApart)
@@ -456,7 +469,7 @@ TEST(PackTool, UsageAndConventions)
     }
     Workspace ws;
     ws.Add("a.txt", {'a'});
-    EXPECT_EQ(2, Pack({"build", "--codepage", "65000", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    EXPECT_EQ(2, Pack({"build", "--codepage", "12345", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
     EXPECT_EQ(2, Pack({"build", "-o", ws.dir / "no/such/folder/out.exe", "--stub", ws.stub, ws.payload}).status);
     EXPECT_FALSE(PathExists(ws.out));
 }
