@@ -12,7 +12,6 @@
 // figures measure the code rather than the disk's write-back; name a folder on
 // a disk to measure that instead.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,43 +22,13 @@
 #include <unistd.h>
 
 #include "archive.h"
+#include "bench_util.h"
 #include "host_files.h"
 #include "pack.h"
 
 namespace {
 
 const size_t COPY_BUFFER = 1 << 20;
-
-double Now()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-long StatusKiB(const char* field)
-{
-    FILE* f = fopen("/proc/self/status", "r");
-    if (f == nullptr)
-        return -1;
-    char line[256];
-    long value = -1;
-    size_t len = strlen(field);
-    while (fgets(line, sizeof line, f) != nullptr)
-        if (strncmp(line, field, len) == 0)
-            value = atol(line + len + 1);
-    fclose(f);
-    return value;
-}
-
-// Resets the peak resident size so VmHWM measures only what follows.
-void ResetPeak()
-{
-    FILE* f = fopen("/proc/self/clear_refs", "w");
-    if (f != nullptr) {
-        fputs("5", f);
-        fclose(f);
-    }
-}
 
 bool WriteFile(const std::string& path, uint64_t size, uint32_t* seed, std::vector<unsigned char>& block)
 {

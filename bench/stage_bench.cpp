@@ -13,7 +13,6 @@
 // figures measure the code rather than the disk's write-back; name a folder on
 // a disk to measure that instead.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +23,7 @@
 #include <unistd.h>
 
 #include "archive.h"
+#include "bench_util.h"
 #include "platform.h"
 #include "stage.h"
 
@@ -68,37 +68,6 @@ std::vector<EntrySpec> Large()
     }
     entries.push_back({"huge.bin", 512ull << 20});
     return entries;
-}
-
-double Now()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-long StatusKiB(const char* field)
-{
-    FILE* f = fopen("/proc/self/status", "r");
-    if (f == nullptr)
-        return -1;
-    char line[256];
-    long value = -1;
-    size_t len = strlen(field);
-    while (fgets(line, sizeof line, f) != nullptr)
-        if (strncmp(line, field, len) == 0)
-            value = atol(line + len + 1);
-    fclose(f);
-    return value;
-}
-
-// Resets the peak resident size so VmHWM measures only what follows.
-void ResetPeak()
-{
-    FILE* f = fopen("/proc/self/clear_refs", "w");
-    if (f != nullptr) {
-        fputs("5", f);
-        fclose(f);
-    }
 }
 
 bool WriteLauncher(const std::string& path, const std::vector<EntrySpec>& entries, uint64_t* payloadBytes)
