@@ -10,16 +10,13 @@
 #include "archive.h"
 #include "commands.h"
 #include "platform.h"
+#include "stand_in.h"
 
 int main(int argc, char** argv)
 {
     if (argc != 4)
         return 2;
-#ifdef _WIN32
-    SetEnvironmentVariableA("TMP", argv[1]);
-#else
-    setenv("TMPDIR", argv[1], 1);
-#endif
+    testing_support::UseTemporaryFolder(argv[1]);
     char stageDir[STAGE_PATH_SIZE];
     memset(stageDir, 'X', sizeof stageDir);  // an edition command must clear it
     RunEditionCommand(atoi(argv[2]), stageDir);

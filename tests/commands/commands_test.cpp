@@ -12,72 +12,23 @@
 
 #include "archive.h"
 #include "commands.h"
+#include "launch_helpers.h"
 #include "platform.h"
 #include "test_files.h"
 
 #ifndef _WIN32
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 using namespace testing_support;
 
 namespace {
 
-#ifdef _WIN32
-const char STUB_NAME[] = "command_self.exe";
-#else
-const char STUB_NAME[] = "command_self";
-#endif
 const char REPORT_NAME[] = "setup-report.txt";
-
-// A started program that has not reported within this time never will.
-const auto START_TIMEOUT = std::chrono::seconds(15);
-// How long a program that must not start is given to show up anyway.
-#ifdef _WIN32
-const auto QUIET_PERIOD = std::chrono::milliseconds(3000);
-#else
-const auto QUIET_PERIOD = std::chrono::milliseconds(1000);
-#endif
-
-// Build paths are Unix paths; under Wine they are reached through drive Z:.
-std::string HostPath(const std::string& path)
-{
-#ifdef _WIN32
-    if (!path.empty() && path[0] == '/')
-        return "Z:" + path;
-#endif
-    return path;
-}
 
 Bytes SetupProgram()
 {
-    Bytes image;
-    EXPECT_TRUE(ReadFileBytes(HostPath(TEST_SETUP_PROGRAM), &image)) << TEST_SETUP_PROGRAM;
-    EXPECT_FALSE(image.empty());
-    return image;
-}
-
-void MakeExecutable(const std::string& path)
-{
-#ifndef _WIN32
-    chmod(path.c_str(), 0755);
-#else
-    (void)path;
-#endif
-}
-
-std::string WorkingFolder()
-{
-    char path[4096] = {};
-#ifdef _WIN32
-    GetCurrentDirectoryA(sizeof path, path);
-#else
-    if (getcwd(path, sizeof path) == nullptr)
-        return std::string();
-#endif
-    return path;
+    return ProgramImage(TEST_SETUP_PROGRAM);
 }
 
 bool SameIgnoringCase(const std::string& a, const std::string& b)
@@ -93,13 +44,7 @@ bool SameIgnoringCase(const std::string& a, const std::string& b)
 std::string PackLauncher(const std::string& folder, const std::vector<TestEntry>& entries,
                          const Bytes& tail = Bytes())
 {
-    Bytes image;
-    EXPECT_TRUE(ReadFileBytes(JoinPath(OwnFolder(), STUB_NAME), &image));
-    EXPECT_LT(image.size(), PAYLOAD_OFFSET);
-    std::string launcher = JoinPath(folder, STUB_NAME);
-    EXPECT_TRUE(WriteFileBytes(launcher, MakeLauncherBytes(image, entries, tail)));
-    MakeExecutable(launcher);
-    return launcher;
+    return PackStandIn("command_self", folder, entries, tail);
 }
 
 // Runs one button's command; returns the staging path it left, or "(failed)".
@@ -113,18 +58,6 @@ std::string RunCommand(const std::string& launcher, const std::string& temp, int
     if (text.compare(0, 9, "returned\n") != 0)
         return "(failed)";
     return text.substr(9);
-}
-
-bool WaitForFile(const std::string& path, std::chrono::milliseconds limit)
-{
-    auto until = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (PathExists(path))
-            return true;
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
 }
 
 struct SetupReport {

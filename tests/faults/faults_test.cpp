@@ -18,6 +18,7 @@
 
 #include "archive.h"
 #include "button_ids.h"
+#include "launch_helpers.h"
 #include "platform.h"
 #include "stage.h"
 #include "test_files.h"
@@ -27,7 +28,6 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <csignal>
 #endif
@@ -38,36 +38,10 @@ namespace {
 
 const char SETUP_NAME[] = "ZelkSetupGb.exe";
 const char SETUP_REPORT[] = "setup-report.txt";
-const auto START_TIMEOUT = std::chrono::seconds(15);
-#ifdef _WIN32
-const auto QUIET_PERIOD = std::chrono::milliseconds(3000);
-#else
-const auto QUIET_PERIOD = std::chrono::milliseconds(1000);
-#endif
-
-// Build paths are Unix paths; under Wine they are reached through drive Z:.
-std::string HostPath(const std::string& path)
-{
-#ifdef _WIN32
-    if (!path.empty() && path[0] == '/') {
-        std::string windows = "Z:" + path;
-        std::replace(windows.begin(), windows.end(), '/', '\\');
-        return windows;
-    }
-#endif
-    return path;
-}
-
-Bytes FileBytes(const std::string& path)
-{
-    Bytes bytes;
-    EXPECT_TRUE(ReadFileBytes(HostPath(path), &bytes)) << path;
-    return bytes;
-}
 
 const Bytes& SetupProgram()
 {
-    static const Bytes image = FileBytes(TEST_SETUP_PROGRAM);
+    static const Bytes image = ProgramImage(TEST_SETUP_PROGRAM);
     return image;
 }
 
@@ -83,7 +57,7 @@ std::vector<TestEntry> Payload(size_t bigSize = 300000)
 
 Bytes LauncherBytes(const std::vector<TestEntry>& entries)
 {
-    Bytes image = FileBytes(COMMAND_SELF);
+    Bytes image = ProgramImage(COMMAND_SELF);
     EXPECT_LT(image.size(), PAYLOAD_OFFSET);
     return MakeLauncherBytes(image, entries);
 }
@@ -96,9 +70,7 @@ std::string WriteLauncher(const std::string& folder, const Bytes& bytes)
     std::string path = JoinPath(folder, "launcher");
 #endif
     EXPECT_TRUE(WriteFileBytes(path, bytes));
-#ifndef _WIN32
-    chmod(path.c_str(), 0755);
-#endif
+    MakeExecutable(path);
     return path;
 }
 
@@ -170,17 +142,6 @@ std::string RunLauncher(const std::string& launcher, const std::string& temp)
     return text.size() >= 9 ? text.substr(9) : std::string();
 }
 
-bool WaitForFile(const std::string& path, std::chrono::milliseconds limit)
-{
-    auto until = std::chrono::steady_clock::now() + limit;
-    while (!PathExists(path)) {
-        if (std::chrono::steady_clock::now() >= until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
 // Every file in the staging folder is a whole entry, the hand-over file, the
 // setup program's report, or a file that was there before (unchanged).
 void ExpectOnlyWholeFiles(const Scene& scene, const std::vector<TestEntry>& entries,
@@ -218,18 +179,6 @@ void ExpectSetupStartedOnWholeFiles(const Scene& scene, const std::vector<TestEn
     for (const TestEntry& entry : entries)
         EXPECT_NE(std::string::npos, report.find("\nfile=" + entry.name + " " + std::to_string(entry.data.size()) + "\n"))
             << entry.name << " was not whole when the setup program started:\n" << report;
-}
-
-std::string WorkingFolder()
-{
-    char path[4096] = {};
-#ifdef _WIN32
-    GetCurrentDirectoryA(sizeof path, path);
-#else
-    if (getcwd(path, sizeof path) == nullptr)
-        return std::string();
-#endif
-    return path;
 }
 
 // A run of the launcher in a scene, checked for what must hold in every case:
@@ -411,9 +360,7 @@ TEST(Faults, TwoLaunchersAtOnceBothEndAndLeaveWholeFiles)
     Bytes bytes;
     ASSERT_TRUE(ReadFileBytes(launcher, &bytes));
     ASSERT_TRUE(WriteFileBytes(second, bytes));
-#ifndef _WIN32
-    chmod(second.c_str(), 0755);
-#endif
+    MakeExecutable(second);
     int codes[2] = {-1, -1};
     std::thread one([&] { codes[0] = RunProgram(launcher, {scene.temp, "1000", launcher + ".out"}); });
     std::thread two([&] { codes[1] = RunProgram(second, {scene.temp, "1000", second + ".out"}); });

@@ -2,13 +2,13 @@
 // Windows program of their own. Usage: make_pe_stub FILE
 #include <cstdio>
 
-#include "pack_test_support.h"
+#include "test_files.h"
 
 int main(int argc, char** argv)
 {
     if (argc != 2)
         return 2;
-    pack_testing::Bytes image = pack_testing::MinimalPeImage(0x1000);
+    testing_support::Bytes image = testing_support::MinimalPeImage(0x1000);
     FILE* out = fopen(argv[1], "wb");
     if (out == nullptr)
         return 1;

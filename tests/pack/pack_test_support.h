@@ -1,5 +1,5 @@
-// Helpers for the packer's tests: a small PE image to use as a stub, running
-// the tool with its output captured, and files made to measure.
+// Helpers for the packer's tests: running the tool with its output captured,
+// and files made to measure.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +11,6 @@
 namespace pack_testing {
 
 using testing_support::Bytes;
-
-// A PE32 image with headers up to 0x200 and one section whose raw data ends
-// at imageEnd. With a certificate table, its security directory points there.
-Bytes MinimalPeImage(uint32_t imageEnd, uint32_t certOffset = 0, uint32_t certSize = 0);
 
 struct Captured {
     int status = -1;

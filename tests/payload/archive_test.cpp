@@ -76,24 +76,6 @@ ReadAll ReadEntries(const std::string& path)
     return all;
 }
 
-// A minimal PE32 image whose security directory points at tableOffset.
-Bytes SignedImage(uint32_t tableOffset, uint32_t tableSize)
-{
-    Bytes image(0x400, 0);
-    image[0] = 'M';
-    image[1] = 'Z';
-    WriteLE32(&image[0x3C], 0x80);
-    memcpy(&image[0x80], "PE\0\0", 4);
-    image[0x80 + 4 + 16] = 0xE0;  // size of optional header: 224
-    unsigned char* opt = &image[0x80 + 24];
-    opt[0] = 0x0B;
-    opt[1] = 0x01;
-    WriteLE32(opt + 92, 16);  // number of data directories
-    WriteLE32(opt + 96 + 4 * 8, tableOffset);
-    WriteLE32(opt + 96 + 4 * 8 + 4, tableSize);
-    return image;
-}
-
 }  // namespace
 
 TEST(ArchiveReader, EndsWhereNoWholeHeaderRemains)
@@ -127,7 +109,7 @@ TEST(ArchiveReader, StopsAtTheCertificateTableOfASignedLauncher)
     size_t archiveEnd = MakeLauncherBytes({}, entries).size();
     Bytes table = RawHeader("looks-like-an-entry.bin", 16);  // a table that would parse as a header
     table.resize(200, 0x30);
-    Bytes file = MakeLauncherBytes(SignedImage(static_cast<uint32_t>(archiveEnd + 8), 200), entries,
+    Bytes file = MakeLauncherBytes(MinimalPeImage(0x400, static_cast<uint32_t>(archiveEnd + 8), 200), entries,
                                    Bytes(8, 0));  // the signing tool's padding
     file.insert(file.end(), table.begin(), table.end());
     ASSERT_TRUE(WriteFileBytes(path, file));
@@ -138,7 +120,8 @@ TEST(ArchiveReader, StopsAtTheCertificateTableOfASignedLauncher)
     EXPECT_EQ(8u, all.trailing);
 
     // An entry reaching into the table is truncated, not read through it.
-    Bytes overlapping = MakeLauncherBytes(SignedImage(PAYLOAD_OFFSET + 140, 200), {{"c.bin", Pattern(50, 3)}});
+    Bytes overlapping =
+        MakeLauncherBytes(MinimalPeImage(0x400, PAYLOAD_OFFSET + 140, 200), {{"c.bin", Pattern(50, 3)}});
     ASSERT_TRUE(WriteFileBytes(path, overlapping));
     PayloadReader reader;
     ASSERT_EQ(PayloadError::Ok, OpenPayload(&reader, path.c_str()));
@@ -150,6 +133,6 @@ TEST(ArchiveReader, StopsAtTheCertificateTableOfASignedLauncher)
     ClosePayload(&reader);
 
     // A table that lies inside the image does not bound the archive.
-    ASSERT_TRUE(WriteFileBytes(path, MakeLauncherBytes(SignedImage(0x200, 0x100), entries)));
+    ASSERT_TRUE(WriteFileBytes(path, MakeLauncherBytes(MinimalPeImage(0x400, 0x200, 0x100), entries)));
     EXPECT_EQ(2u, ReadEntries(path).names.size());
 }

@@ -3,22 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "archive.h"
+#include "launch_helpers.h"
 #include "platform.h"
 #include "test_files.h"
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 using namespace testing_support;
 
 namespace {
-
-#ifdef _WIN32
-const char STUB_NAME[] = "stage_self.exe";
-#else
-const char STUB_NAME[] = "stage_self";
-#endif
 
 struct Report {
     std::string status;
@@ -28,14 +19,7 @@ struct Report {
 // Packs the stand-in with entries and runs it with the given temporary folder.
 Report RunPacked(const ScratchDir& dir, const std::vector<TestEntry>& entries, const std::string& temp)
 {
-    Bytes image;
-    EXPECT_TRUE(ReadFileBytes(JoinPath(OwnFolder(), STUB_NAME), &image));
-    EXPECT_LT(image.size(), PAYLOAD_OFFSET);
-    std::string launcher = dir / STUB_NAME;
-    EXPECT_TRUE(WriteFileBytes(launcher, MakeLauncherBytes(image, entries)));
-#ifndef _WIN32
-    chmod(launcher.c_str(), 0755);
-#endif
+    std::string launcher = PackStandIn("stage_self", dir.path(), entries);
     std::string report = dir / "report.txt";
     EXPECT_EQ(0, RunProgram(launcher, {temp, report}));
     std::string text = ReadFileText(report);

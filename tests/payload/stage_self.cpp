@@ -3,21 +3,17 @@
 // TEMPDIR becomes the temporary folder (TMP on Windows, TMPDIR elsewhere);
 // REPORT receives "complete" or "incomplete", a newline, and the staging path.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform.h"
 #include "stage.h"
+#include "stand_in.h"
 
 int main(int argc, char** argv)
 {
     if (argc != 3)
         return 2;
-#ifdef _WIN32
-    SetEnvironmentVariableA("TMP", argv[1]);
-#else
-    setenv("TMPDIR", argv[1], 1);
-#endif
+    testing_support::UseTemporaryFolder(argv[1]);
     char stageDir[STAGE_PATH_SIZE];
     memset(stageDir, 'X', sizeof stageDir);  // must be overwritten whatever happens
     bool complete = ExtractPayload(stageDir);

@@ -230,6 +230,38 @@ Bytes MakeLauncherBytes(const Bytes& image, const std::vector<TestEntry>& entrie
     return out;
 }
 
+Bytes MinimalPeImage(uint32_t imageEnd, uint32_t certOffset, uint32_t certSize)
+{
+    const uint32_t headers = 0x200;
+    Bytes image(imageEnd > headers ? imageEnd : headers, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    WriteLE32(&image[0x3C], 0x80);
+    unsigned char* pe = &image[0x80];
+    memcpy(pe, "PE\0\0", 4);
+    pe[4] = 0x4C;  // i386
+    pe[5] = 0x01;
+    pe[6] = 1;     // one section
+    pe[20] = 0xE0; // optional header size
+    pe[22] = 0x02; // executable image
+    unsigned char* opt = pe + 24;
+    opt[0] = 0x0B;  // PE32
+    opt[1] = 0x01;
+    WriteLE32(opt + 60, headers);     // size of headers
+    WriteLE32(opt + 92, 16);          // data directories
+    WriteLE32(opt + 96 + 4 * 8, certOffset);
+    WriteLE32(opt + 96 + 4 * 8 + 4, certSize);
+    unsigned char* section = opt + 0xE0;
+    memcpy(section, ".text", 5);
+    WriteLE32(section + 8, imageEnd - headers);   // virtual size
+    WriteLE32(section + 12, 0x1000);              // virtual address
+    WriteLE32(section + 16, imageEnd - headers);  // raw size
+    WriteLE32(section + 20, headers);             // raw pointer
+    for (uint32_t i = headers; i < imageEnd; ++i)
+        image[i] = static_cast<unsigned char>(i * 7);
+    return image;
+}
+
 #ifdef _WIN32
 // Quotes one argument the way the runtime's command-line parser reads it back:
 // backslashes are literal except before a quote, where they double.

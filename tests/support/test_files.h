@@ -52,6 +52,9 @@ struct TestEntry {
 // the payload offset, then the entries. A raw tail may follow.
 Bytes MakeLauncherBytes(const Bytes& image, const std::vector<TestEntry>& entries,
                         const Bytes& tail = Bytes());
+// A PE32 image with headers up to 0x200 and one section whose raw data ends
+// at imageEnd. With a certificate table, its security directory points there.
+Bytes MinimalPeImage(uint32_t imageEnd, uint32_t certOffset = 0, uint32_t certSize = 0);
 // Raw 132-byte header with the given name bytes (up to 128) and size field.
 Bytes RawHeader(const std::string& nameField, uint32_t size);
 
