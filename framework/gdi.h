@@ -29,6 +29,8 @@ public:
     // Takes ownership of handle, deleting what was held before.
     void Attach(H handle)
     {
+        if (handle == m_handle)
+            return;  // already owned: deleting it first would leave a dead handle
         DeleteObject();
         m_handle = handle;
     }

@@ -55,6 +55,9 @@ TEST(GdiOwner, AttachAndDeleteObjectReleaseWhatWasHeld)
     EXPECT_FALSE(Alive(first));
     EXPECT_TRUE(Alive(second));
     EXPECT_EQ(owner.GetSafeHandle(), second);
+    owner.Attach(second);  // the handle it already holds stays alive
+    EXPECT_TRUE(Alive(second));
+    EXPECT_EQ(owner.GetSafeHandle(), second);
 
     owner.DeleteObject();
     EXPECT_FALSE(Alive(second));
