@@ -1,6 +1,7 @@
 // quorvane-pack: builds launcher files and looks inside them. The packing
 // logic lives in pack/; this file holds only arguments, messages and exit codes.
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +20,6 @@
 #endif
 #include <windows.h>
 #include <io.h>
-#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif
@@ -36,35 +36,51 @@ const int EXIT_USAGE = 2;    // usage or I/O error
 
 const char USAGE[] =
     "usage: quorvane-pack build -o OUT --stub STUB [options] PATH...\n"
-    "       quorvane-pack list [--codepage N] FILE\n"
-    "       quorvane-pack check [--codepage N] FILE\n"
+    "       quorvane-pack list [--codepage N] [--json] FILE\n"
+    "       quorvane-pack check [--codepage N] [--strict] FILE\n"
     "       quorvane-pack extract [--codepage N] [-v] FILE DIR\n"
     "       quorvane-pack --help | --version\n"
     "\n"
     "build    make a launcher: STUB, filler up to 0x200000, then every file of\n"
     "         PATH... (files, or folders of files), in ascending name order\n"
-    "         ignoring case; written to a temporary file beside OUT and renamed\n"
-    "         into place only when complete\n"
+    "         ignoring case; every input is judged before anything is written,\n"
+    "         OUT must be neither STUB nor an input nor inside a PATH folder;\n"
+    "         written beside OUT, flushed to disk and renamed into place\n"
     "list     show each entry (offset, size, name in UTF-8), the totals, where\n"
-    "         the image and the filler end, trailing bytes, a certificate table\n"
+    "         the image and the filler end, trailing bytes, a certificate table,\n"
+    "         whether the stub is the launcher and which editions can start\n"
     "check    validate as list does; print nothing when the launcher is sound\n"
     "extract  stage the entries into DIR the way the launcher does, names\n"
     "         converted to UTF-8\n"
     "\n"
+    "An edition can start when its setup program is packed (any case):\n"
+    "ZelkSetupGb.exe (Simplified Chinese) or ZelkSetupbig5.exe (Traditional\n"
+    "Chinese). ZelkSetupEnglish.exe is reported too, but the launcher hides its\n"
+    "button. build warns when no edition can start, when STUB is not the\n"
+    "launcher (its version block's InternalName) and when it packs a stray file\n"
+    "(Thumbs.db, desktop.ini, .DS_Store, editor backups and swap files).\n"
+    "\n"
     "options:\n"
-    "  -o, --output OUT   the launcher file to write\n"
-    "  --stub STUB        the launcher program (a PE image of at most 2 MiB)\n"
+    "  -o, --output OUT   build: the launcher file to write\n"
+    "  --stub STUB        build: the launcher program (a PE image of at most 2 MiB)\n"
     "  --codepage N       code page of the stored names (default 936)\n"
-    "  --filler BYTE      filler byte, 0-255 or 0x00-0xFF (default 0xCD)\n"
-    "  --force            accept a stub without MZ and PE signatures\n"
-    "  -q, --quiet        no progress display\n"
-    "  -v, --verbose      list each entry as it is packed or staged\n"
+    "  --filler BYTE      build: filler byte (default 0xCD)\n"
+    "  --exclude GLOB     build: skip files and folders whose name matches GLOB\n"
+    "                     (* and ?, letters in any case); may be repeated\n"
+    "  --force            build: accept a stub without MZ and PE signatures\n"
+    "  -q, --quiet        build: no progress display and no editions line\n"
+    "  -v, --verbose      build, extract: list each entry as it is packed or staged\n"
+    "  --json             list: print the report as one JSON object\n"
+    "  --strict           check: also fail when no edition can start or the stub\n"
+    "                     is not the launcher\n"
     "  --help             show this text\n"
     "  --version          show the version\n"
+    "Numbers are decimal or 0x hexadecimal.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
-    "  1  damaged or refused input (bad name, stub, archive, missing file)\n"
+    "  1  damaged or refused input (bad name, stub, archive, missing file, an\n"
+    "     output that would replace an input); check --strict: a warning\n"
     "  2  usage or I/O error, or interrupted\n";
 
 volatile std::sig_atomic_t g_cancel = 0;
@@ -72,6 +88,11 @@ volatile std::sig_atomic_t g_cancel = 0;
 void Message(const std::string& text)
 {
     fprintf(stderr, "quorvane-pack: %s\n", text.c_str());
+}
+
+void Warning(const std::string& text)
+{
+    fprintf(stderr, "quorvane-pack: warning: %s\n", text.c_str());
 }
 
 int Usage(const std::string& problem)
@@ -122,13 +143,16 @@ void CatchInterrupts()
 }
 #endif
 
+// Decimal, or hexadecimal after 0x; a leading zero does not mean octal.
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long* value)
 {
-    if (text.empty() || text[0] == '-' || text[0] == '+')
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    std::string digits = hex ? text.substr(2) : text;
+    const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.size() > 8 || digits.find_first_not_of(allowed) != std::string::npos)
         return false;
-    char* end = nullptr;
-    unsigned long n = strtoul(text.c_str(), &end, 0);
-    if (*end != '\0' || n > max)
+    unsigned long n = strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
+    if (n > max)
         return false;
     *value = n;
     return true;
@@ -151,8 +175,30 @@ struct Arguments {
     bool force = false;
     bool quiet = false;
     bool verbose = false;
+    bool json = false;
+    bool strict = false;
+    std::vector<std::string> excludes;
     std::vector<std::string> operands;
+    std::vector<std::string> options;  // as given, to judge against the command
 };
+
+// Which options each command takes; any other is a usage error.
+bool OptionApplies(const std::string& command, const std::string& option)
+{
+    static const struct {
+        const char* command;
+        const char* options;
+    } table[] = {
+        {"build", " -o --output --stub --codepage --filler --exclude --force -q --quiet -v --verbose "},
+        {"list", " --codepage --json "},
+        {"check", " --codepage --strict "},
+        {"extract", " --codepage -v --verbose "},
+    };
+    for (const auto& entry : table)
+        if (command == entry.command)
+            return strstr(entry.options, (" " + option + " ").c_str()) != nullptr;
+    return true;  // an unknown command is reported as such
+}
 
 // Returns -1 when parsing succeeded, else the exit status.
 int Parse(const std::vector<std::string>& args, Arguments* parsed)
@@ -179,14 +225,19 @@ int Parse(const std::vector<std::string>& args, Arguments* parsed)
             printf("quorvane-pack %s\n", QUORVANE_VERSION);
             return EXIT_SUCCESS_CODE;
         }
+        parsed->options.push_back(arg);
         if (arg == "--force") {
             parsed->force = true;
+        } else if (arg == "--json") {
+            parsed->json = true;
+        } else if (arg == "--strict") {
+            parsed->strict = true;
         } else if (arg == "-q" || arg == "--quiet") {
             parsed->quiet = true;
         } else if (arg == "-v" || arg == "--verbose") {
             parsed->verbose = true;
         } else if (arg == "-o" || arg == "--output" || arg == "--stub" || arg == "--codepage" ||
-                   arg == "--filler") {
+                   arg == "--filler" || arg == "--exclude") {
             if (i + 1 >= args.size())
                 return Usage(arg + " needs a value");
             const std::string& value = args[++i];
@@ -195,19 +246,26 @@ int Parse(const std::vector<std::string>& args, Arguments* parsed)
                 parsed->output = value;
             } else if (arg == "--stub") {
                 parsed->stub = value;
+            } else if (arg == "--exclude") {
+                if (value.empty())
+                    return Usage("--exclude needs a pattern");
+                parsed->excludes.push_back(value);
             } else if (arg == "--codepage") {
                 if (!ParseNumber(value, 65535, &n) || n == 0)
-                    return Usage("--codepage " + value + ": not a code page number");
+                    return Usage("--codepage " + value + ": not a code page number (decimal or 0x hexadecimal)");
                 parsed->codePage = static_cast<unsigned>(n);
             } else {
                 if (!ParseNumber(value, 255, &n))
-                    return Usage("--filler " + value + ": not a byte value (0-255)");
+                    return Usage("--filler " + value + ": not a byte value (0-255 or 0x00-0xFF)");
                 parsed->filler = static_cast<unsigned char>(n);
             }
         } else {
             return Usage("unknown option " + arg);
         }
     }
+    for (const std::string& option : parsed->options)
+        if (!parsed->command.empty() && !OptionApplies(parsed->command, option))
+            return Usage(option + " does not apply to " + parsed->command);
     return -1;
 }
 
@@ -252,12 +310,70 @@ int ExitFor(PackError error)
     case PackError::ReadFailed:
     case PackError::InputChanged:
     case PackError::CannotCreateOutput:
+    case PackError::OutputNotFile:
     case PackError::WriteFailed:
     case PackError::Interrupted:
         return EXIT_USAGE;
     default:
         return EXIT_REFUSED;
     }
+}
+
+std::string ByteList(const std::string& bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes) {
+        char hex[8];
+        snprintf(hex, sizeof hex, "%s0x%02X", out.empty() ? "" : " ", c);
+        out += hex;
+    }
+    return out;
+}
+
+// Why a character's second byte makes its name unsafe.
+std::string TrailByteText(const PackResult& result, unsigned codePage)
+{
+    unsigned char trail = 0;
+    for (size_t i = 1; i < result.encoded.size() && trail == 0; ++i) {
+        unsigned char c = static_cast<unsigned char>(result.encoded[i]);
+        if (c < 0x20 || strchr("\\/:*?\"<>|", c) != nullptr)
+            trail = c;
+    }
+    char byte[8];
+    snprintf(byte, sizeof byte, "0x%02X", trail);
+    std::string what = trail == '\\' || trail == '/' ? "a folder separator" : "a character file names cannot hold";
+    std::string shown = trail >= 0x20 ? std::string("'") + static_cast<char>(trail) + "'" : "a control byte";
+    return result.character + " is " + ByteList(result.encoded) + " in code page " + std::to_string(codePage) +
+           ", and where the ANSI code page is another one, Windows reads its byte " + byte + " as " + shown +
+           ", " + what;
+}
+
+std::string EditionsLine(unsigned editions)
+{
+    std::string line;
+    for (size_t i = 0; i < EDITION_COUNT; ++i)
+        if (EDITIONS[i].offered && (editions & (1u << i)))
+            line += (line.empty() ? "" : ", ") + std::string(EDITIONS[i].language) + " (" + EDITIONS[i].program + ")";
+    return "editions that can start: " + (line.empty() ? std::string("none") : line);
+}
+
+// Warnings about a launcher that cannot work; returns how many were given.
+int WarnAboutLauncher(const std::string& file, bool launcherStub, unsigned editions)
+{
+    int warnings = 0;
+    if (!launcherStub) {
+        Warning(file + ": not recognised as the launcher (no version block with InternalName Quorvane)");
+        ++warnings;
+    }
+    if (!CanStartAnEdition(editions)) {
+        std::string text = "no edition can start: the payload holds neither ZelkSetupGb.exe nor ZelkSetupbig5.exe";
+        for (size_t i = 0; i < EDITION_COUNT; ++i)
+            if (!EDITIONS[i].offered && (editions & (1u << i)))
+                text += std::string("; ") + EDITIONS[i].program + " is packed, but the launcher hides its button";
+        Warning(text);
+        ++warnings;
+    }
+    return warnings;
 }
 
 int Build(const Arguments& args)
@@ -279,6 +395,7 @@ int Build(const Arguments& args)
     request.codePage = args.codePage;
     request.filler = args.filler;
     request.force = args.force;
+    request.excludes = args.excludes;
     request.progress = OnProgress;
     request.entryStarted = OnEntryStarted;
     request.context = &progress;
@@ -294,13 +411,24 @@ int Build(const Arguments& args)
             printf("%s: %u entries, %llu bytes of data, %llu bytes in all\n", args.output.c_str(),
                    result.entries, static_cast<unsigned long long>(result.dataBytes),
                    static_cast<unsigned long long>(result.outputSize));
+        if (!args.quiet)
+            printf("%s\n", EditionsLine(result.editions).c_str());
+        for (const std::string& stray : result.strays)
+            Warning(stray + ": packed, though it looks left behind by accident (--exclude skips it)");
+        WarnAboutLauncher(args.stub, result.launcherStub, result.editions);
         return EXIT_SUCCESS_CODE;
     }
     std::string text = PackErrorText(error);
     if (error == PackError::NameNotRepresentable)
         text += " " + std::to_string(args.codePage);
+    if (error == PackError::UnsafeTrailByte)
+        text += ": " + TrailByteText(result, args.codePage);
+    if (!result.reason.empty())
+        text += ": " + result.reason;
     if (error == PackError::DuplicateName)
         Message(result.culprit + " and " + result.other + ": " + text);
+    else if (!result.other.empty())
+        Message(result.culprit + ": " + text + " (" + result.other + ")");
     else
         Message(result.culprit + ": " + text);
     return ExitFor(error);
@@ -326,6 +454,117 @@ int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, c
     return EXIT_REFUSED;
 }
 
+std::string JsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\u%04X", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string HexBytes(const std::string& bytes)
+{
+    std::string out;
+    for (unsigned char c : bytes) {
+        char hex[4];
+        snprintf(hex, sizeof hex, "%02x", c);
+        out += hex;
+    }
+    return out;
+}
+
+std::string Number(uint64_t value)
+{
+    return std::to_string(static_cast<unsigned long long>(value));
+}
+
+void PrintJson(const std::string& file, const LauncherReport& report, PayloadError error)
+{
+    printf("{\n  \"file\": %s,\n  \"file_size\": %s,\n", JsonString(file).c_str(), Number(report.fileSize).c_str());
+    printf("  \"image_end\": %s,\n", report.imageEndKnown ? Number(report.imageEnd).c_str() : "null");
+    printf("  \"filler_end\": %s,\n  \"filler_byte\": %s,\n", Number(report.fillerEnd).c_str(),
+           report.fillerUniform ? Number(report.fillerByte).c_str() : "null");
+    printf("  \"entries\": [");
+    for (size_t i = 0; i < report.entries.size(); ++i) {
+        const ListedEntry& entry = report.entries[i];
+        printf("%s\n    {\"offset\": %s, \"size\": %u, \"name\": %s, \"stored_name\": \"%s\"}", i ? "," : "",
+               Number(entry.offset).c_str(), entry.size,
+               entry.utf8Name.empty() ? "null" : JsonString(entry.utf8Name).c_str(),
+               HexBytes(entry.storedName).c_str());
+    }
+    printf("%s],\n", report.entries.empty() ? "" : "\n  ");
+    printf("  \"data_bytes\": %s,\n", Number(report.dataBytes).c_str());
+    bool archive = error == PayloadError::Ok && report.fileSize >= PAYLOAD_OFFSET;
+    printf("  \"archive_end\": %s,\n  \"trailing_bytes\": %s,\n", archive ? Number(report.archiveEnd).c_str() : "null",
+           archive ? Number(report.trailing).c_str() : "null");
+    if (report.signedImage)
+        printf("  \"certificate_table\": {\"offset\": %s, \"size\": %s},\n", Number(report.certOffset).c_str(),
+               Number(report.certSize).c_str());
+    else
+        printf("  \"certificate_table\": null,\n");
+    printf("  \"launcher_stub\": %s,\n  \"editions\": [", report.launcherStub ? "true" : "false");
+    for (size_t i = 0; i < EDITION_COUNT; ++i)
+        printf("%s\n    {\"language\": \"%s\", \"program\": \"%s\", \"packed\": %s, \"offered\": %s}", i ? "," : "",
+               EDITIONS[i].language, EDITIONS[i].program, report.editions & (1u << i) ? "true" : "false",
+               EDITIONS[i].offered ? "true" : "false");
+    printf("\n  ],\n  \"can_start\": %s,\n", CanStartAnEdition(report.editions) ? "true" : "false");
+    PayloadError damage = error != PayloadError::Ok ? error
+                          : report.fileSize < PAYLOAD_OFFSET ? PayloadError::NoArchive
+                                                              : PayloadError::Ok;
+    if (damage == PayloadError::Ok)
+        printf("  \"damage\": null\n}\n");
+    else
+        printf("  \"damage\": {\"offset\": %s, \"reason\": %s}\n}\n", Number(report.errorOffset).c_str(),
+               JsonString(PayloadErrorText(damage)).c_str());
+}
+
+void PrintReport(const LauncherReport& report, PayloadError error)
+{
+    printf("offset            size  name\n");
+    for (const ListedEntry& entry : report.entries)
+        printf("%s  %10u  %s\n", Hex(entry.offset).c_str(), entry.size,
+               entry.utf8Name.empty() ? EscapeName(entry.storedName).c_str() : entry.utf8Name.c_str());
+    printf("%zu entries, %llu bytes of data\n", report.entries.size(),
+           static_cast<unsigned long long>(report.dataBytes));
+    if (report.imageEndKnown)
+        printf("image ends at %s\n", Hex(report.imageEnd).c_str());
+    else
+        printf("image end unknown (not a PE image)\n");
+    if (report.fileSize < PAYLOAD_OFFSET)
+        printf("file ends at %s, before the payload offset %s: no archive\n", Hex(report.fileSize).c_str(),
+               Hex(PAYLOAD_OFFSET).c_str());
+    else if (report.imageEndKnown && report.imageEnd > PAYLOAD_OFFSET)
+        printf("no filler: the image runs past the payload offset %s\n", Hex(PAYLOAD_OFFSET).c_str());
+    else if (report.fillerUniform)
+        printf("filler ends at %s (every byte 0x%02X)\n", Hex(report.fillerEnd).c_str(), report.fillerByte);
+    else
+        printf("filler ends at %s\n", Hex(report.fillerEnd).c_str());
+    if (error == PayloadError::Ok) {
+        printf("archive ends at %s\n", Hex(report.archiveEnd).c_str());
+        printf("trailing bytes: %llu\n", static_cast<unsigned long long>(report.trailing));
+    }
+    if (report.signedImage)
+        printf("certificate table at %s, %llu bytes (not an entry)\n", Hex(report.certOffset).c_str(),
+               static_cast<unsigned long long>(report.certSize));
+    printf("file size: %llu bytes\n", static_cast<unsigned long long>(report.fileSize));
+    printf("stub: %s\n", report.launcherStub ? "the launcher" : "not recognised as the launcher");
+    for (size_t i = 0; i < EDITION_COUNT; ++i)
+        printf("edition %-20s %-21s %s\n", EDITIONS[i].language, EDITIONS[i].program,
+               !(report.editions & (1u << i)) ? "missing"
+               : EDITIONS[i].offered          ? "packed"
+                                              : "packed, but its button is hidden");
+}
+
 int ListOrCheck(const Arguments& args, bool print)
 {
     if (args.operands.size() != 1)
@@ -335,35 +574,15 @@ int ListOrCheck(const Arguments& args, bool print)
     const std::string& file = args.operands[0];
     LauncherReport report;
     PayloadError error = DescribeLauncher(file, args.codePage, &report);
-    if (print) {
-        printf("offset            size  name\n");
-        for (const ListedEntry& entry : report.entries)
-            printf("%s  %10u  %s\n", Hex(entry.offset).c_str(), entry.size,
-                   entry.utf8Name.empty() ? EscapeName(entry.storedName).c_str() : entry.utf8Name.c_str());
-        printf("%zu entries, %llu bytes of data\n", report.entries.size(),
-               static_cast<unsigned long long>(report.dataBytes));
-        if (report.imageEndKnown)
-            printf("image ends at %s\n", Hex(report.imageEnd).c_str());
-        else
-            printf("image end unknown (not a PE image)\n");
-        if (report.fileSize < PAYLOAD_OFFSET)
-            printf("file ends at %s, before the payload offset %s: no archive\n",
-                   Hex(report.fileSize).c_str(), Hex(PAYLOAD_OFFSET).c_str());
-        else if (report.imageEndKnown && report.imageEnd > PAYLOAD_OFFSET)
-            printf("no filler: the image runs past the payload offset %s\n", Hex(PAYLOAD_OFFSET).c_str());
-        else if (report.fillerUniform)
-            printf("filler ends at %s (every byte 0x%02X)\n", Hex(report.fillerEnd).c_str(), report.fillerByte);
-        else
-            printf("filler ends at %s\n", Hex(report.fillerEnd).c_str());
-        if (error == PayloadError::Ok) {
-            printf("archive ends at %s\n", Hex(report.archiveEnd).c_str());
-            printf("trailing bytes: %llu\n", static_cast<unsigned long long>(report.trailing));
-        }
-        if (report.signedImage)
-            printf("certificate table at %s, %llu bytes (not an entry)\n", Hex(report.certOffset).c_str(),
-                   static_cast<unsigned long long>(report.certSize));
-        printf("file size: %llu bytes\n", static_cast<unsigned long long>(report.fileSize));
+    if (error == PayloadError::CannotOpenLauncher || error == PayloadError::ReadFailed) {
+        // Nothing was read: there is no report to show.
+        Message(file + ": " + PayloadErrorText(error) + (report.reason.empty() ? "" : ": " + report.reason));
+        return EXIT_USAGE;
     }
+    if (print && args.json)
+        PrintJson(file, report, error);
+    else if (print)
+        PrintReport(report, error);
     if (error != PayloadError::Ok)
         return ReportDamage(file, error, report.errorOffset, report.errorName);
     if (report.fileSize < PAYLOAD_OFFSET) {
@@ -371,7 +590,8 @@ int ListOrCheck(const Arguments& args, bool print)
         Message(file + ": damaged: " + PayloadErrorText(PayloadError::NoArchive));
         return EXIT_REFUSED;
     }
-    return EXIT_SUCCESS_CODE;
+    int warnings = WarnAboutLauncher(file, report.launcherStub, report.editions);
+    return warnings > 0 && args.strict ? EXIT_REFUSED : EXIT_SUCCESS_CODE;
 }
 
 void OnEntryStaged(const char* name, uint32_t size, void* context)
@@ -387,16 +607,28 @@ int Extract(const Arguments& args)
     if (!IsCodePageSupported(args.codePage))
         return Usage("code page " + std::to_string(args.codePage) + " is not supported on this system");
     const std::string& file = args.operands[0];
-    if (StatHostPath(file, nullptr) != HostPathKind::File) {
-        Message(file + ": " + PayloadErrorText(PayloadError::CannotOpenLauncher));
+    HostPathKind kind = StatHostPath(file, nullptr);
+    if (kind != HostPathKind::File) {
+        Message(file + ": " + PayloadErrorText(PayloadError::CannotOpenLauncher) + ": " +
+                (kind == HostPathKind::Missing ? HostErrorText()
+                 : kind == HostPathKind::Folder ? "a folder, not a file" : "not a regular file"));
         return EXIT_USAGE;
     }
     bool verbose = args.verbose;
     StageResult result;
+    errno = 0;
+#ifdef _WIN32
+    SetLastError(0);
+#endif
     if (ExtractLauncher(file, args.operands[1], args.codePage, OnEntryStaged, &verbose, &result))
         return EXIT_SUCCESS_CODE;
+    // The staging code keeps no reason of its own; the system's last word is it.
+    std::string reason = HostErrorText();
+    bool systemFault = result.error == PayloadError::CannotOpenLauncher || result.error == PayloadError::ReadFailed ||
+                       result.error == PayloadError::CannotCreate || result.error == PayloadError::WriteFailed;
     std::string at = result.stoppedAt[0] != '\0' ? " at " + EscapeName(result.stoppedAt) : std::string();
-    Message(file + ": staging stopped" + at + ": " + PayloadErrorText(result.error));
+    Message(file + ": staging stopped" + at + ": " + PayloadErrorText(result.error) +
+            (systemFault ? " in " + args.operands[1] + ": " + reason : std::string()));
     return IsDamage(result.error) ? EXIT_REFUSED : EXIT_USAGE;
 }
 
@@ -421,23 +653,31 @@ int Run(const std::vector<std::string>& argv)
 
 }  // namespace
 
-int main(int argc, char** argv)
+#ifdef _WIN32
+// The wide command line from the C runtime (-municode): no shell library to load.
+int wmain(int argc, wchar_t** argv)
 {
     std::vector<std::string> args;
-#ifdef _WIN32
-    // Host names are Unicode here: take the wide command line, work in UTF-8.
-    (void)argc;
-    (void)argv;
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; wide != nullptr && i < count; ++i)
-        args.push_back(Utf8FromWide(wide[i]));
-    LocalFree(wide);
-    if (_isatty(_fileno(stderr)) || _isatty(_fileno(stdout)))
+    for (int i = 1; i < argc; ++i)
+        args.push_back(Utf8FromWide(argv[i]));
+    UINT consoleCodePage = GetConsoleOutputCP();
+    bool console = _isatty(_fileno(stderr)) || _isatty(_fileno(stdout));
+    if (console)
         SetConsoleOutputCP(CP_UTF8);
+    int status = Run(args);
+    if (fflush(stdout) != 0 && status == EXIT_SUCCESS_CODE) {
+        Message("cannot write the output");
+        status = EXIT_USAGE;
+    }
+    fflush(stderr);
+    if (console && consoleCodePage != 0)
+        SetConsoleOutputCP(consoleCodePage);  // the console outlives us
+    return status;
+}
 #else
-    args.assign(argv + 1, argv + argc);
-#endif
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
     int status = Run(args);
     if (fflush(stdout) != 0 && status == EXIT_SUCCESS_CODE) {
         Message("cannot write the output");
@@ -445,3 +685,4 @@ int main(int argc, char** argv)
     }
     return status;
 }
+#endif

@@ -1,7 +1,9 @@
 #include "pack_test_support.h"
 
 #include <cstdio>
+#include <cstring>
 
+#include "archive.h"
 #include "host_files.h"
 
 #ifdef _WIN32
@@ -168,5 +170,82 @@ bool ShiftModificationTime(const std::string& path, int seconds)
 }
 
 #endif
+
+namespace {
+
+void Align4(Bytes* b)
+{
+    while (b->size() % 4 != 0)
+        b->push_back(0);
+}
+
+// One version block node: length, value length, type, key, value, children.
+Bytes VersionNode(const std::string& key, bool text, const Bytes& value, uint16_t valueLength,
+                  const std::vector<Bytes>& children)
+{
+    Bytes node(6, 0);
+    node[4] = text ? 1 : 0;
+    node[2] = static_cast<unsigned char>(valueLength);
+    node[3] = static_cast<unsigned char>(valueLength >> 8);
+    for (char c : key) {
+        node.push_back(static_cast<unsigned char>(c));
+        node.push_back(0);
+    }
+    node.insert(node.end(), {0, 0});
+    Align4(&node);
+    node.insert(node.end(), value.begin(), value.end());
+    for (const Bytes& child : children) {
+        Align4(&node);
+        node.insert(node.end(), child.begin(), child.end());
+    }
+    node[0] = static_cast<unsigned char>(node.size());
+    node[1] = static_cast<unsigned char>(node.size() >> 8);
+    return node;
+}
+
+Bytes Utf16z(const std::string& ascii)
+{
+    Bytes out;
+    for (char c : ascii)
+        out.insert(out.end(), {static_cast<unsigned char>(c), 0});
+    out.insert(out.end(), {0, 0});
+    return out;
+}
+
+}  // namespace
+
+Bytes VersionedPeImage(const std::string& internalName)
+{
+    Bytes fixed(52, 0);
+    WriteLE32(&fixed[0], 0xFEEF04BD);
+    auto string = [](const std::string& key, const std::string& value) {
+        return VersionNode(key, true, Utf16z(value), static_cast<uint16_t>(value.size() + 1), {});
+    };
+    Bytes table = VersionNode("080404b0", true, {}, 0,
+                              {string("FileVersion", "1, 0, 0, 1"), string("InternalName", internalName),
+                               string("OriginalFilename", "Quorvane.EXE")});
+    Bytes info = VersionNode("VS_VERSION_INFO", false, fixed, 52,
+                             {VersionNode("StringFileInfo", true, {}, 0, {table})});
+
+    // Type 16 -> name 1 -> language 0x804 -> data, at the section's start (RVA 0x1000).
+    const uint32_t sectionRva = 0x1000, dataAt = 0x58;
+    Bytes rsrc(dataAt, 0);
+    const uint32_t levels[][2] = {{16, 0x80000018}, {1, 0x80000030}, {0x804, 0x48}};
+    for (int i = 0; i < 3; ++i) {
+        rsrc[i * 0x18 + 14] = 1;  // one entry with an id
+        WriteLE32(&rsrc[i * 0x18 + 16], levels[i][0]);
+        WriteLE32(&rsrc[i * 0x18 + 20], levels[i][1]);
+    }
+    WriteLE32(&rsrc[0x48], sectionRva + dataAt);
+    WriteLE32(&rsrc[0x4C], static_cast<uint32_t>(info.size()));
+    rsrc.insert(rsrc.end(), info.begin(), info.end());
+
+    Bytes image = MinimalPeImage(0x1000);
+    memcpy(&image[0x200], rsrc.data(), rsrc.size());
+    unsigned char* resourceDirectory = &image[0x80 + 24 + 96 + 2 * 8];
+    WriteLE32(resourceDirectory, sectionRva);
+    WriteLE32(resourceDirectory + 4, static_cast<uint32_t>(rsrc.size()));
+    return image;
+}
 
 }  // namespace pack_testing

@@ -27,4 +27,8 @@ bool MakeSizedFile(const std::string& path, uint64_t size);
 // Moves the file's modification time by the given number of seconds.
 bool ShiftModificationTime(const std::string& path, int seconds);
 
+// A PE image of 0x1000 bytes whose resources hold a version block with the
+// given InternalName, laid out as the resource compiler lays out ours.
+Bytes VersionedPeImage(const std::string& internalName);
+
 }  // namespace pack_testing

@@ -42,7 +42,7 @@ struct Workspace {
     Workspace()
     {
         MakeFolder(payload);
-        WriteFileBytes(stub, MinimalPeImage(0x1000));
+        WriteFileBytes(stub, VersionedPeImage("Quorvane"));
     }
     void Add(const std::string& name, const Bytes& data) { WriteFileBytes(JoinPath(payload, name), data); }
 };
@@ -460,7 +460,13 @@ TEST(PackTool, UsageAndConventions)
                                                {"build", "-o", "x", "--stub"},
                                                {"build", "-o", "x", "--stub", "s", "--filler", "256", "p"},
                                                {"build", "-o", "x", "--stub", "s", "--codepage", "x", "p"},
+                                               {"build", "-o", "x", "--stub", "s", "--filler", "0377", "p"},
+                                               {"build", "-o", "x", "--stub", "s", "--filler", "0x", "p"},
+                                               {"build", "-o", "x", "--stub", "s", "--strict", "p"},
                                                {"list"},
+                                               {"list", "--force", "f"},
+                                               {"check", "--json", "f"},
+                                               {"extract", "-q", "f", "d"},
                                                {"extract", "only-one"},
                                                {"list", "--bogus", "f"}}) {
         Captured run = Pack(bad);
@@ -470,6 +476,13 @@ TEST(PackTool, UsageAndConventions)
     Workspace ws;
     ws.Add("a.txt", {'a'});
     EXPECT_EQ(2, Pack({"build", "--codepage", "12345", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    // A leading zero is not octal: 010 is ten.
+    ASSERT_EQ(0, Pack({"build", "--filler", "010", "--codepage", "0x3A8", "-o", ws.out, "--stub", ws.stub, ws.payload})
+                     .status);
+    Bytes built;
+    ASSERT_TRUE(ReadFileBytes(ws.out, &built));
+    EXPECT_EQ(10, built.at(PAYLOAD_OFFSET - 1));
+    RemoveTree(ws.out);
     EXPECT_EQ(2, Pack({"build", "-o", ws.dir / "no/such/folder/out.exe", "--stub", ws.stub, ws.payload}).status);
     EXPECT_FALSE(PathExists(ws.out));
 }
@@ -507,3 +520,210 @@ TEST(PackTool, AnInterruptedBuildLeavesNothingBehind)
     }
 }
 #endif
+
+TEST(PackTool, NeverReplacesTheStubOrAnInput)
+{
+    struct Case {
+        const char* what;
+        std::function<std::vector<std::string>(Workspace&)> args;  // after "build"
+        std::string protectedFile;  // must keep its content
+    };
+    std::vector<Case> cases = {
+        {"OUT is a payload file",
+         [](Workspace& ws) { return std::vector<std::string>{"-o", JoinPath(ws.payload, "a.txt"), "--stub", ws.stub, ws.payload}; },
+         "payload/a.txt"},
+        {"OUT is new, inside the payload folder",
+         [](Workspace& ws) { return std::vector<std::string>{"-o", JoinPath(ws.payload, "setup.exe"), "--stub", ws.stub, ws.payload}; },
+         "payload/a.txt"},
+        {"OUT is a file given as an input, spelt another way",
+         [](Workspace& ws) {
+             std::string loose = ws.dir / "loose.txt";
+             WriteFileText(loose, "loose");
+             return std::vector<std::string>{"-o", JoinPath(ws.payload, "../loose.txt"), "--stub", ws.stub, loose};
+         },
+         "loose.txt"},
+        {"OUT is the stub",
+         [](Workspace& ws) { return std::vector<std::string>{"-o", ws.stub, "--stub", ws.stub, ws.payload}; },
+         "stub.exe"},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Workspace ws;
+        ws.Add("a.txt", {'a'});
+        std::vector<std::string> args = {"build"};
+        for (const std::string& arg : c.args(ws))
+            args.push_back(arg);
+        Bytes before;
+        ASSERT_TRUE(ReadFileBytes(ws.dir / c.protectedFile, &before));
+        Captured run = Pack(args);
+        EXPECT_EQ(1, run.status) << run.err;
+        EXPECT_EQ(1u, StdoutLines(run.err).size()) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("the output")) << run.err;
+        Bytes after;
+        ASSERT_TRUE(ReadFileBytes(ws.dir / c.protectedFile, &after));
+        EXPECT_TRUE(before == after);
+        EXPECT_FALSE(PathExists(JoinPath(ws.payload, "setup.exe")));
+    }
+#ifndef _WIN32
+    // Through a second link to the same file, whatever its name.
+    Workspace ws;
+    ws.Add("a.txt", {'a'});
+    ASSERT_EQ(0, link(JoinPath(ws.payload, "a.txt").c_str(), ws.out.c_str()));
+    EXPECT_EQ(1, Pack({"build", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    EXPECT_EQ("a", ReadFileText(JoinPath(ws.payload, "a.txt")));
+#endif
+}
+
+TEST(PackTool, ErrorsSayWhyAndComeBeforeAnyOutput)
+{
+    Workspace ws;
+    ws.Add("a.txt", {'a'});
+    struct Case {
+        const char* what;
+        std::string out;
+        std::string reason;  // the system's words, or ours where the system has none
+    };
+    std::vector<Case> cases = {
+        {"a missing folder", ws.dir / "no/such/out.exe", "No such file or directory"},
+        {"a folder as OUT", ws.payload + "/..", "a folder"},
+        {"a name too long", ws.dir / std::string(300, 'n'), "too long"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Captured run = Pack({"build", "-o", c.out, "--stub", ws.stub, ws.payload});
+        EXPECT_EQ(2, run.status);
+        EXPECT_EQ(1u, StdoutLines(run.err).size()) << run.err;
+#ifndef _WIN32  // Windows words its reasons its own way
+        EXPECT_NE(std::string::npos, run.err.find(c.reason)) << run.err;
+#endif
+    }
+
+    // list and check of a file that is not there say so, and nothing else.
+    for (const char* command : {"list", "check"}) {
+        Captured run = Pack({command, ws.dir / "missing.exe"});
+        EXPECT_EQ(2, run.status);
+        EXPECT_EQ("", run.out);
+        EXPECT_EQ(1u, StdoutLines(run.err).size()) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("missing.exe")) << run.err;
+    }
+
+#ifndef _WIN32
+    // An unreadable input is found before the first byte is written.
+    std::string secret = JoinPath(ws.payload, "secret.txt");
+    ASSERT_TRUE(WriteFileText(secret, "s"));
+    chmod(secret.c_str(), 0);
+    FILE* probe = fopen(secret.c_str(), "rb");
+    if (probe != nullptr) {
+        fclose(probe);
+        GTEST_SKIP() << "running with the power to read any file";
+    }
+    PackRequest request;
+    request.output = ws.out;
+    request.stub = ws.stub;
+    request.inputs = {ws.payload};
+    bool wrote = false;
+    request.context = &wrote;
+    request.progress = [](uint64_t, uint64_t, void* context) { *static_cast<bool*>(context) = true; };
+    PackResult result;
+    EXPECT_EQ(PackError::ReadFailed, BuildLauncher(request, &result));
+    EXPECT_FALSE(wrote);
+    EXPECT_EQ("Permission denied", result.reason);
+#endif
+}
+
+TEST(PackTool, TellsWhichEditionsCanStartAndWhetherTheStubIsTheLauncher)
+{
+    Workspace ws;
+    ws.Add("readme.txt", {'r'});
+    ws.Add("ZelkSetupEnglish.exe", {'e'});  // its button is hidden: no use alone
+    Captured built = Pack({"build", "-o", ws.out, "--stub", ws.stub, ws.payload});
+    EXPECT_EQ(0, built.status);
+    EXPECT_TRUE(HasLine(built.out, "editions that can start: none")) << built.out;
+    EXPECT_NE(std::string::npos, built.err.find("warning: no edition can start")) << built.err;
+    Captured checked = Pack({"check", ws.out});
+    EXPECT_EQ(0, checked.status);
+    EXPECT_NE(std::string::npos, checked.err.find("no edition can start")) << checked.err;
+    EXPECT_EQ(1, Pack({"check", "--strict", ws.out}).status);
+
+    // Any case will do, as on Windows.
+    ws.Add("zelksetupGB.EXE", {'g'});
+    built = Pack({"build", "-o", ws.out, "--stub", ws.stub, ws.payload});
+    EXPECT_EQ("", built.err);
+    EXPECT_TRUE(HasLine(built.out, "editions that can start: Simplified Chinese (ZelkSetupGb.exe)")) << built.out;
+    Captured listed = Pack({"list", ws.out});
+    EXPECT_TRUE(HasLine(listed.out, "stub: the launcher")) << listed.out;
+    EXPECT_TRUE(HasLine(listed.out, "edition Traditional Chinese  ZelkSetupbig5.exe     missing")) << listed.out;
+    EXPECT_TRUE(HasLine(listed.out, "edition English              ZelkSetupEnglish.exe  packed, but its button is hidden"))
+        << listed.out;
+    checked = Pack({"check", "--strict", ws.out});
+    EXPECT_EQ(0, checked.status) << checked.err;
+    EXPECT_EQ("", checked.out + checked.err);
+
+    // Any other PE program is packed, with a warning; check --strict fails it.
+    for (const Bytes& stub : {MinimalPeImage(0x1000), VersionedPeImage("Quorvane2")}) {
+        ASSERT_TRUE(WriteFileBytes(ws.stub, stub));
+        built = Pack({"build", "-q", "-o", ws.out, "--stub", ws.stub, ws.payload});
+        EXPECT_EQ(0, built.status);
+        EXPECT_NE(std::string::npos, built.err.find("not recognised as the launcher")) << built.err;
+        EXPECT_EQ(1, Pack({"check", "--strict", ws.out}).status);
+        EXPECT_TRUE(HasLine(Pack({"list", ws.out}).out, "stub: not recognised as the launcher"));
+    }
+}
+
+TEST(PackTool, NamesExcludesAndStrayFiles)
+{
+    // A character whose second byte reads as '\' or '|' elsewhere: named, with why.
+    struct Case {
+        std::string name, codePage, detail;
+    } cases[] = {
+        {"\xE5\x8A\x9F\xE8\x83\xBD\xE8\xAA\xAA\xE6\x98\x8E.txt", "950",  // 功能說明.txt
+         "\xE5\x8A\x9F is 0xA5 0x5C in code page 950"},
+        {"\xE6\x9D\xB1\xE6\x96\xB9.txt", "936", "\xE6\x9D\xB1 is 0x96 0x7C in code page 936"},  // 東方.txt
+    };
+    for (const Case& c : cases) {
+        Workspace ws;
+        ws.Add(c.name, {'a'});
+        Captured run = Pack({"build", "--codepage", c.codePage, "-o", ws.out, "--stub", ws.stub, ws.payload});
+        EXPECT_EQ(1, run.status);
+        EXPECT_NE(std::string::npos, run.err.find(c.detail)) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(c.name)) << run.err;
+    }
+
+    Workspace ws;
+    ws.Add("ZelkSetupGb.exe", {'g'});
+    ws.Add("desktop.ini", {'d'});
+    ws.Add("notes.txt~", {'n'});
+    ws.Add(".setup.ini.swp", {'s'});
+    ws.Add("Thumbs.db", {'t'});
+    ASSERT_TRUE(MakeFolder(JoinPath(ws.payload, ".git")));
+    Captured run = Pack({"build", "-q", "--exclude", ".GIT", "--exclude", "*.sw?", "--exclude", "thumbs.db",
+                         "-o", ws.out, "--stub", ws.stub, ws.payload});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ((std::vector<std::string>{"desktop.ini", "notes.txt~", "ZelkSetupGb.exe"}), EntryNames(ws.out));
+    EXPECT_EQ(2u, StdoutLines(run.err).size()) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("desktop.ini: packed")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("notes.txt~: packed")) << run.err;
+}
+
+TEST(PackTool, ListsAsJson)
+{
+    Workspace ws;
+    ws.Add(CHINESE_NAME, Pattern(77, 10));
+    ws.Add("empty.log", {});
+    ASSERT_EQ(0, Pack({"build", "-q", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    Captured listed = Pack({"list", "--json", ws.out});
+    EXPECT_EQ(0, listed.status);
+    for (const std::string& wanted : std::vector<std::string>{
+             "\"image_end\": 4096,", "\"filler_end\": 2097152,", "\"filler_byte\": 205,",
+          "    {\"offset\": 2097152, \"size\": 0, \"name\": \"empty.log\", \"stored_name\": \"656d7074792e6c6f67\"},",
+          "    {\"offset\": 2097284, \"size\": 77, \"name\": \"" + CHINESE_NAME +
+              "\", \"stored_name\": \"d6d0cec4cbb5c3f72e747874\"}",
+          "\"archive_end\": 2097493,", "\"trailing_bytes\": 0,", "\"certificate_table\": null,",
+          "\"launcher_stub\": true,",
+          "    {\"language\": \"Simplified Chinese\", \"program\": \"ZelkSetupGb.exe\", \"packed\": false, "
+          "\"offered\": true},",
+          "\"can_start\": false,", "\"damage\": null"})
+        EXPECT_NE(std::string::npos, listed.out.find(wanted)) << wanted << "\n" << listed.out;
+    EXPECT_EQ('{', listed.out.front());
+    EXPECT_EQ("}\n", listed.out.substr(listed.out.size() - 2));
+}

@@ -67,10 +67,15 @@ static bool Convert(unsigned from, unsigned to, const std::string& in, std::stri
 
 std::string CaseInsensitiveKey(const std::string& utf8)
 {
+    // The invariant locale's simple upper case, unit by unit, from KERNEL32:
+    // the user interface library would cost the tool its start-up time.
     std::wstring wide = WideFromUtf8(utf8);
-    if (!wide.empty())
-        CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
-    return Utf8FromWide(wide);
+    std::wstring upper(wide.size(), L'\0');
+    if (wide.empty() ||
+        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()),
+                      &upper[0], static_cast<int>(upper.size()), nullptr, nullptr, 0) != static_cast<int>(wide.size()))
+        return utf8;
+    return Utf8FromWide(upper);
 }
 
 #else

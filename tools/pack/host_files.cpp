@@ -84,18 +84,61 @@ std::string Utf8FromWide(const std::wstring& text)
     return utf8;
 }
 
-HostPathKind StatHostPath(const std::string& path, uint64_t* size)
+HostPathKind StatHostPath(const std::string& path, uint64_t* size, HostFileId* id)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(WideFromUtf8(path).c_str(), GetFileExInfoStandard, &data))
+    // Opened, not merely looked up: the attribute calls describe a symbolic
+    // link itself, an open handle the file it leads to. Backup semantics let
+    // folders open too; asking only for attributes needs no read access.
+    HANDLE handle = CreateFileW(WideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
         return HostPathKind::Missing;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    BY_HANDLE_FILE_INFORMATION info;
+    bool known = GetFileInformationByHandle(handle, &info) != 0;
+    bool disk = GetFileType(handle) == FILE_TYPE_DISK;
+    DWORD error = GetLastError();
+    CloseHandle(handle);
+    if (!known) {
+        SetLastError(error);
+        return HostPathKind::Missing;
+    }
+    if (id != nullptr) {
+        id->volume = info.dwVolumeSerialNumber;
+        id->index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return HostPathKind::Folder;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE)
+    if (!disk || (info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE))
         return HostPathKind::Other;
     if (size != nullptr)
-        *size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+        *size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
     return HostPathKind::File;
+}
+
+std::string HostErrorText()
+{
+    DWORD error = GetLastError();
+    wchar_t* text = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring wide = n > 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
+    LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ' ||
+                             wide.back() == L'.'))
+        wide.pop_back();
+    if (wide.empty())
+        return "system error " + std::to_string(error);
+    return Utf8FromWide(wide);
+}
+
+bool SyncHostFile(FILE* file)
+{
+    if (fflush(file) != 0)
+        return false;
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != 0;
 }
 
 FILE* OpenHostFile(const std::string& path, const char* mode)
@@ -162,11 +205,15 @@ static unsigned ProcessId()
 
 #else
 
-HostPathKind StatHostPath(const std::string& path, uint64_t* size)
+HostPathKind StatHostPath(const std::string& path, uint64_t* size, HostFileId* id)
 {
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         return HostPathKind::Missing;
+    if (id != nullptr) {
+        id->volume = static_cast<uint64_t>(st.st_dev);
+        id->index = static_cast<uint64_t>(st.st_ino);
+    }
     if (S_ISDIR(st.st_mode))
         return HostPathKind::Folder;
     if (!S_ISREG(st.st_mode))
@@ -174,6 +221,16 @@ HostPathKind StatHostPath(const std::string& path, uint64_t* size)
     if (size != nullptr)
         *size = static_cast<uint64_t>(st.st_size);
     return HostPathKind::File;
+}
+
+std::string HostErrorText()
+{
+    return strerror(errno);
+}
+
+bool SyncHostFile(FILE* file)
+{
+    return fflush(file) == 0 && fsync(fileno(file)) == 0;
 }
 
 FILE* OpenHostFile(const std::string& path, const char* mode)
@@ -231,7 +288,7 @@ static unsigned ProcessId()
 
 #endif
 
-std::string CreateTempBeside(const std::string& target, FILE** file)
+std::string CreateTempBeside(const std::string& target, FILE** file, std::string* reason)
 {
     std::string folder = HostFolderOf(target);
     std::string base = HostBaseName(target);
@@ -242,7 +299,8 @@ std::string CreateTempBeside(const std::string& target, FILE** file)
         *file = CreateNewFile(path);
         if (*file != nullptr)
             return path;
-        if (errno != EEXIST && StatHostPath(path, nullptr) == HostPathKind::Missing)
+        *reason = HostErrorText();
+        if (StatHostPath(path, nullptr) == HostPathKind::Missing)
             break;  // the folder is missing or not writable: more names will not help
     }
     *file = nullptr;

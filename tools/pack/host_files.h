@@ -9,8 +9,24 @@
 
 enum class HostPathKind { Missing, File, Folder, Other };
 
-// What path is (following symbolic links), and a file's size (size may be null).
-HostPathKind StatHostPath(const std::string& path, uint64_t* size);
+// Which file a path names: its device and inode, or on Windows its volume's
+// serial number and its file index. Two paths name the same file, through
+// links or different spellings, exactly when their ids are equal.
+struct HostFileId {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const HostFileId& other) const { return volume == other.volume && index == other.index; }
+    bool operator!=(const HostFileId& other) const { return !(*this == other); }
+};
+
+// What path is (following symbolic links), and a file's size and identity
+// (each may be null). Missing covers every failure; HostErrorText says why.
+HostPathKind StatHostPath(const std::string& path, uint64_t* size, HostFileId* id = nullptr);
+// The system's own words for the last failed host call (strerror, or
+// FormatMessage on Windows). Read it before making another call.
+std::string HostErrorText();
+// Writes the stream's data through to the disk (fsync, FlushFileBuffers).
+bool SyncHostFile(FILE* file);
 FILE* OpenHostFile(const std::string& path, const char* mode);
 // Names in a folder, "." and ".." left out, in no particular order.
 bool ListHostFolder(const std::string& path, std::vector<std::string>* names);
@@ -20,8 +36,9 @@ bool RemoveHostFile(const std::string& path);
 bool MakeHostFolder(const std::string& path);
 
 // Creates a new, empty file beside target (same folder, hidden-style name)
-// opened for binary writing. Returns its path, or "" when none could be made.
-std::string CreateTempBeside(const std::string& target, FILE** file);
+// opened for binary writing. Returns its path, or "" when none could be made,
+// with the system's reason in *reason.
+std::string CreateTempBeside(const std::string& target, FILE** file, std::string* reason);
 
 // The last component of a path (after the final / or, on Windows, \).
 std::string HostBaseName(const std::string& path);

@@ -39,6 +39,45 @@ PackError Fail(PackResult* result, PackError error, const std::string& culprit,
     return error;
 }
 
+// A failure the system refused: its words go with it. Read them first.
+PackError FailWithReason(PackResult* result, PackError error, const std::string& culprit)
+{
+    std::string reason = HostErrorText();
+    Fail(result, error, culprit);
+    result->reason = reason;
+    return error;
+}
+
+// The length of the UTF-8 character starting with lead.
+size_t Utf8Length(unsigned char lead)
+{
+    return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+}
+
+// A double-byte character can end in a byte that the bytewise name check
+// refuses ('\\' or '|'), which on a system with another ANSI code page would
+// be read as that character. Finds the first such character of a name.
+bool FindUnsafeTrailByte(unsigned codePage, const std::string& utf8, std::string* character,
+                         std::string* encoded)
+{
+    for (size_t i = 0; i < utf8.size();) {
+        size_t n = std::min(Utf8Length(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
+        std::string one = utf8.substr(i, n), bytes;
+        i += n;
+        if (!Utf8ToCodePage(codePage, one, &bytes) || bytes.size() < 2)
+            continue;
+        for (size_t k = 1; k < bytes.size(); ++k) {
+            unsigned char c = static_cast<unsigned char>(bytes[k]);
+            if (c < 0x20 || strchr("\\/:*?\"<>|", c) != nullptr) {
+                *character = one;
+                *encoded = bytes;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 char AsciiLower(char c)
 {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -49,22 +88,42 @@ bool Cancelled(const PackRequest& request)
     return request.cancel != nullptr && *request.cancel != 0;
 }
 
+bool Excluded(const std::vector<std::string>& excludes, const std::string& path)
+{
+    std::string name = HostBaseName(path);
+    for (const std::string& pattern : excludes)
+        if (MatchesGlob(pattern, name))
+            return true;
+    return false;
+}
+
 // Names and checks one file; its name is the last part of its path.
-PackError AddFile(const std::string& path, uint64_t size, unsigned codePage,
+PackError AddFile(const std::string& path, uint64_t size, const HostFileId& id, unsigned codePage,
                   std::vector<PackItem>* items, PackResult* result)
 {
     PackItem item;
     item.path = path;
     item.hostName = HostBaseName(path);
     item.size = size;
+    item.id = id;
     if (size > MAX_ENTRY_SIZE)
         return Fail(result, PackError::FileTooLarge, path);
     if (!Utf8ToCodePage(codePage, item.hostName, &item.storedName))
         return Fail(result, PackError::NameNotRepresentable, path);
     if (item.storedName.size() > ENTRY_NAME_SIZE - 1)
         return Fail(result, PackError::NameTooLong, path);
-    if (item.storedName.find('\0') != std::string::npos || !IsSafeEntryName(item.storedName.c_str()))
+    if (item.storedName.find('\0') != std::string::npos || !IsSafeEntryName(item.storedName.c_str())) {
+        if (IsSafeEntryName(item.hostName.c_str()) &&
+            FindUnsafeTrailByte(codePage, item.hostName, &result->character, &result->encoded))
+            return Fail(result, PackError::UnsafeTrailByte, path);
         return Fail(result, PackError::UnsafeName, path);
+    }
+    // Found unreadable now rather than after the stub and filler are written.
+    FilePtr file(OpenHostFile(path, "rb"));
+    if (!file)
+        return FailWithReason(result, PackError::ReadFailed, path);
+    if (IsStrayFileName(item.hostName))
+        result->strays.push_back(path);
     items->push_back(item);
     return PackError::Ok;
 }
@@ -97,36 +156,108 @@ bool PackOrderLess(const std::string& a, const std::string& b)
     return a < b;  // equal ignoring case: bytewise, so 'B' comes before 'b'
 }
 
+const Edition EDITIONS[EDITION_COUNT] = {
+    {"Simplified Chinese", "ZelkSetupGb.exe", true},
+    {"Traditional Chinese", "ZelkSetupbig5.exe", true},
+    {"English", "ZelkSetupEnglish.exe", false},
+};
+
+unsigned FindEditions(const std::vector<std::string>& storedNames)
+{
+    unsigned found = 0;
+    for (const std::string& name : storedNames)
+        for (size_t i = 0; i < EDITION_COUNT; ++i) {
+            const char* program = EDITIONS[i].program;
+            if (name.size() == strlen(program) &&
+                std::equal(name.begin(), name.end(), program,
+                           [](char a, char b) { return AsciiLower(a) == AsciiLower(b); }))
+                found |= 1u << i;
+        }
+    return found;
+}
+
+bool CanStartAnEdition(unsigned editions)
+{
+    for (size_t i = 0; i < EDITION_COUNT; ++i)
+        if (EDITIONS[i].offered && (editions & (1u << i)))
+            return true;
+    return false;
+}
+
+bool MatchesGlob(const std::string& pattern, const std::string& name)
+{
+    // Iterative, with one point to come back to after the last '*'.
+    size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
+    while (n < name.size()) {
+        size_t length = Utf8Length(static_cast<unsigned char>(name[n]));
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() && pattern[p] == '?') {
+            ++p;
+            n += length;
+        } else if (p < pattern.size() && AsciiLower(pattern[p]) == AsciiLower(name[n])) {
+            ++p;
+            ++n;
+        } else if (starP != std::string::npos) {
+            p = starP + 1;
+            starN += Utf8Length(static_cast<unsigned char>(name[starN]));
+            n = starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool IsStrayFileName(const std::string& name)
+{
+    static const char* const strays[] = {"Thumbs.db", "ehthumbs.db", "desktop.ini", ".DS_Store", "._*",
+                                         "*~", "#*#", ".#*", "*.swp", "*.swo", "*.swx", "*.orig",
+                                         "*.rej"};
+    for (const char* pattern : strays)
+        if (MatchesGlob(pattern, name))
+            return true;
+    return false;
+}
+
 PackError CollectPackItems(const std::vector<std::string>& inputs, unsigned codePage,
-                           std::vector<PackItem>* items, PackResult* result)
+                           std::vector<PackItem>* items, PackResult* result,
+                           const std::vector<std::string>& excludes)
 {
     items->clear();
+    result->strays.clear();
     for (const std::string& input : inputs) {
         uint64_t size = 0;
-        HostPathKind kind = StatHostPath(input, &size);
+        HostFileId id;
+        HostPathKind kind = StatHostPath(input, &size, &id);
         if (kind == HostPathKind::Missing)
-            return Fail(result, PackError::MissingInput, input);
+            return FailWithReason(result, PackError::MissingInput, input);
         if (kind == HostPathKind::Other)
             return Fail(result, PackError::NotFileOrFolder, input);
         if (kind == HostPathKind::File) {
-            if (AddFile(input, size, codePage, items, result) != PackError::Ok)
+            if (!Excluded(excludes, input) && AddFile(input, size, id, codePage, items, result) != PackError::Ok)
                 return result->error;
             continue;
         }
         std::vector<std::string> names;
         if (!ListHostFolder(input, &names))
-            return Fail(result, PackError::ReadFailed, input);
+            return FailWithReason(result, PackError::ReadFailed, input);
         std::sort(names.begin(), names.end());  // the first fault found never depends on the directory
         for (const std::string& name : names) {
             std::string path = JoinHostPath(input, name);
-            kind = StatHostPath(path, &size);
+            if (Excluded(excludes, path))
+                continue;
+            kind = StatHostPath(path, &size, &id);
+            if (kind == HostPathKind::Missing)
+                return FailWithReason(result, PackError::MissingInput, path);
             if (kind == HostPathKind::Folder)
                 return Fail(result, PackError::NestedFolder, path);
             if (kind != HostPathKind::File)
-                return Fail(result, kind == HostPathKind::Missing ? PackError::MissingInput
-                                                                  : PackError::NotFileOrFolder,
-                            path);
-            if (AddFile(path, size, codePage, items, result) != PackError::Ok)
+                return Fail(result, PackError::NotFileOrFolder, path);
+            if (AddFile(path, size, id, codePage, items, result) != PackError::Ok)
                 return result->error;
         }
     }
@@ -149,7 +280,7 @@ PackError ReadStub(const std::string& path, bool force, std::vector<unsigned cha
     uint64_t size = 0;
     HostPathKind kind = StatHostPath(path, &size);
     if (kind == HostPathKind::Missing)
-        return Fail(result, PackError::MissingInput, path);
+        return FailWithReason(result, PackError::MissingInput, path);
     if (kind != HostPathKind::File)
         return Fail(result, PackError::NotFileOrFolder, path);
     if (size > PAYLOAD_OFFSET) {
@@ -163,14 +294,16 @@ PackError ReadStub(const std::string& path, bool force, std::vector<unsigned cha
     }
     FilePtr file(OpenHostFile(path, "rb"));
     if (!file)
-        return Fail(result, PackError::ReadFailed, path);
+        return FailWithReason(result, PackError::ReadFailed, path);
     stub->resize(static_cast<size_t>(size));
     if (size > 0 && fread(stub->data(), 1, stub->size(), file.get()) != stub->size())
-        return Fail(result, PackError::ReadFailed, path);
+        return ferror(file.get()) ? FailWithReason(result, PackError::ReadFailed, path)
+                                  : Fail(result, PackError::InputChanged, path);
     if (fgetc(file.get()) != EOF)
         return Fail(result, PackError::InputChanged, path);
     if (!force && !HasPeSignatures(stub->data(), stub->size()))
         return Fail(result, PackError::StubNotPe, path);
+    result->launcherStub = IsLauncherImage(stub->data(), stub->size());
     return PackError::Ok;
 }
 
@@ -222,7 +355,7 @@ private:
             return false;
         }
         if (count > 0 && fwrite(bytes, 1, count, out_) != count) {
-            Fail(result_, PackError::WriteFailed, request_.output);
+            FailWithReason(result_, PackError::WriteFailed, request_.output);
             return false;
         }
         done_ += count;
@@ -239,15 +372,15 @@ private:
             return result_->error;
         FilePtr in(OpenHostFile(item.path, "rb"));
         if (!in)
-            return Fail(result_, PackError::ReadFailed, item.path);
+            return FailWithReason(result_, PackError::ReadFailed, item.path);
         setvbuf(in.get(), nullptr, _IONBF, 0);  // whole blocks straight into the buffer
         uint64_t left = item.size;
         while (left > 0) {
             size_t want = static_cast<size_t>(std::min<uint64_t>(left, COPY_BUFFER_SIZE));
             size_t got = fread(buffer_, 1, want, in.get());
             if (got < want)
-                return Fail(result_, ferror(in.get()) ? PackError::ReadFailed : PackError::InputChanged,
-                            item.path);
+                return ferror(in.get()) ? FailWithReason(result_, PackError::ReadFailed, item.path)
+                                        : Fail(result_, PackError::InputChanged, item.path);
             if (!Put(buffer_, got))
                 return result_->error;
             left -= got;
@@ -269,6 +402,50 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The output must not be the stub or an input, nor lie in a payload folder
+// (where it would be packed into the next build). Compared by file identity,
+// so links and other spellings of the same path are caught too.
+PackError CheckOutput(const PackRequest& request, const std::vector<PackItem>& items, PackResult* result)
+{
+    HostFileId out, id;
+    HostPathKind kind = StatHostPath(request.output, nullptr, &out);
+    if (kind == HostPathKind::Folder || kind == HostPathKind::Other)
+        return Fail(result, PackError::OutputNotFile, request.output);
+    if (kind == HostPathKind::File) {
+        if (StatHostPath(request.stub, nullptr, &id) == HostPathKind::File && id == out)
+            return Fail(result, PackError::OutputIsStub, request.output, request.stub);
+        for (const PackItem& item : items)
+            if (item.id == out)
+                return Fail(result, PackError::OutputIsInput, request.output, item.path);
+        for (const std::string& input : request.inputs)
+            if (StatHostPath(input, nullptr, &id) == HostPathKind::File && id == out)
+                return Fail(result, PackError::OutputIsInput, request.output, input);
+    }
+    std::vector<std::pair<HostFileId, std::string>> folders;
+    for (const std::string& input : request.inputs)
+        if (StatHostPath(input, nullptr, &id) == HostPathKind::Folder)
+            folders.emplace_back(id, input);
+    if (folders.empty())
+        return PackError::Ok;
+    // Up from the output's folder to the root, which is its own parent.
+    std::string folder = HostFolderOf(request.output);
+    HostFileId previous;
+    for (unsigned depth = 0; depth < 256; ++depth) {
+        if (StatHostPath(folder, nullptr, &id) != HostPathKind::Folder || (depth > 0 && id == previous))
+            break;
+        for (const auto& input : folders)
+            if (input.first == id)
+                return Fail(result, PackError::OutputInInputFolder, request.output, input.second);
+        previous = id;
+        folder = JoinHostPath(folder, "..");
+    }
+    return PackError::Ok;
+}
+
+}  // namespace
+
 PackError BuildLauncher(const PackRequest& request, PackResult* result)
 {
     *result = PackResult();
@@ -278,8 +455,14 @@ PackError BuildLauncher(const PackRequest& request, PackResult* result)
     if (ReadStub(request.stub, request.force, &stub, result) != PackError::Ok)
         return result->error;
     std::vector<PackItem> items;
-    if (CollectPackItems(request.inputs, request.codePage, &items, result) != PackError::Ok)
+    if (CollectPackItems(request.inputs, request.codePage, &items, result, request.excludes) != PackError::Ok)
         return result->error;
+    if (CheckOutput(request, items, result) != PackError::Ok)
+        return result->error;
+    std::vector<std::string> names;
+    for (const PackItem& item : items)
+        names.push_back(item.storedName);
+    result->editions = FindEditions(names);
     if (Cancelled(request))
         return Fail(result, PackError::Interrupted, request.output);
 
@@ -288,18 +471,26 @@ PackError BuildLauncher(const PackRequest& request, PackResult* result)
         total += ENTRY_HEADER_SIZE + item.size;
 
     FILE* out = nullptr;
-    std::string temp = CreateTempBeside(request.output, &out);
-    if (temp.empty())
-        return Fail(result, PackError::CannotCreateOutput, request.output);
+    std::string reason;
+    std::string temp = CreateTempBeside(request.output, &out, &reason);
+    if (temp.empty()) {
+        Fail(result, PackError::CannotCreateOutput, request.output);
+        result->reason = reason;
+        return result->error;
+    }
     setvbuf(out, nullptr, _IONBF, 0);
     LauncherWriter writer(request, out, total, result);
     PackError error = writer.Write(stub, items);
+    // On disk before it takes the output's name: a crash after the rename
+    // must not leave an output of the right name and the wrong content.
+    if (error == PackError::Ok && !SyncHostFile(out))
+        error = FailWithReason(result, PackError::WriteFailed, request.output);
     if (fclose(out) != 0 && error == PackError::Ok)
-        error = Fail(result, PackError::WriteFailed, request.output);
+        error = FailWithReason(result, PackError::WriteFailed, request.output);
     if (error == PackError::Ok && Cancelled(request))
         error = Fail(result, PackError::Interrupted, request.output);
     if (error == PackError::Ok && !RenameHostFile(temp, request.output))
-        error = Fail(result, PackError::CannotCreateOutput, request.output);
+        error = FailWithReason(result, PackError::CannotCreateOutput, request.output);
     if (error != PackError::Ok)
         RemoveHostFile(temp);
     return error;
@@ -323,15 +514,27 @@ std::string EscapeName(const std::string& bytes)
 PayloadError DescribeLauncher(const std::string& path, unsigned codePage, LauncherReport* report)
 {
     *report = LauncherReport();
+    uint64_t fileSize = 0;
+    HostPathKind kind = StatHostPath(path, &fileSize);
+    if (kind != HostPathKind::File) {
+        report->reason = kind == HostPathKind::Missing ? HostErrorText()
+                         : kind == HostPathKind::Folder ? "a folder, not a file"
+                                                         : "not a regular file";
+        return report->error = PayloadError::CannotOpenLauncher;
+    }
     PayloadReader reader;
-    if (OpenPayload(&reader, path.c_str()) != PayloadError::Ok)
+    if (OpenPayload(&reader, path.c_str()) != PayloadError::Ok) {
+        report->reason = HostErrorText();
         return report->error = reader.error;
+    }
 
     FILE* file = reader.file;
-    uint64_t fileSize = 0;
-    StatHostPath(path, &fileSize);
     report->fileSize = fileSize;
     report->imageEndKnown = FindImageEnd(file, &report->imageEnd);
+    // The launcher's own image lies before the payload offset.
+    std::vector<unsigned char> head(static_cast<size_t>(std::min<uint64_t>(fileSize, PAYLOAD_OFFSET)));
+    if (SeekFile(file, 0) == 0 && fread(head.data(), 1, head.size(), file) == head.size())
+        report->launcherStub = IsLauncherImage(head.data(), head.size());
     report->signedImage = reader.certSize != 0;
     report->certOffset = reader.certOffset;
     report->certSize = reader.certSize;
@@ -374,8 +577,14 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
         report->entries.push_back(entry);
         report->dataBytes += header.size;
     }
+    std::vector<std::string> names;
+    for (const ListedEntry& entry : report->entries)
+        names.push_back(entry.storedName);
+    report->editions = FindEditions(names);
     // Skipping the last entry's data is where a short file shows.
     report->error = reader.error;
+    if (reader.error == PayloadError::ReadFailed)
+        report->reason = HostErrorText();
     if (reader.error == PayloadError::TruncatedData && !report->entries.empty()) {
         report->errorOffset = report->entries.back().offset;
         report->errorName = report->entries.back().storedName;

@@ -12,22 +12,28 @@
 #include <vector>
 
 #include "archive.h"
+#include "host_files.h"
 #include "stage.h"
 
 #define PACK_ERRORS(X)                                                                 \
     X(Ok, "ok")                                                                        \
     X(UnsupportedCodePage, "code page is not supported on this system")               \
-    X(MissingInput, "no such file or folder")                                          \
+    X(MissingInput, "cannot open the input")                                           \
     X(NotFileOrFolder, "not a regular file or folder")                                 \
     X(NestedFolder, "folder inside a payload folder: the archive is flat")             \
     X(NameNotRepresentable, "name cannot be represented in the code page")             \
     X(NameTooLong, "name is longer than 127 bytes once encoded")                       \
     X(UnsafeName, "name is not one bare Windows file name")                            \
+    X(UnsafeTrailByte, "name is not one bare Windows file name once encoded")          \
     X(DuplicateName, "names are equal ignoring case")                                  \
     X(FileTooLarge, "file is 4 GiB or larger")                                         \
     X(StubTooLarge, "stub is longer than the payload offset (2 MiB)")                  \
     X(StubCarriesPayload, "stub already carries a payload: give the bare launcher")    \
     X(StubNotPe, "stub is not a PE image (MZ and PE signatures); --force packs it anyway") \
+    X(OutputIsStub, "the output is the stub itself: building would destroy it")        \
+    X(OutputIsInput, "the output is one of the input files: building would destroy it") \
+    X(OutputInInputFolder, "the output lies inside a payload folder: each build would pack the last") \
+    X(OutputNotFile, "the output is a folder or device, not a file")                   \
     X(ReadFailed, "read error")                                                        \
     X(InputChanged, "file changed size while being packed")                            \
     X(CannotCreateOutput, "cannot create the output file")                             \
@@ -42,18 +48,41 @@ enum class PackError {
 
 const char* PackErrorText(PackError error);
 
+// The launcher's editions: the setup program each one starts from the
+// staging folder. Windows ignores case, so any case in the payload will do.
+struct Edition {
+    const char* language;
+    const char* program;
+    bool offered;  // false for English: its button is hidden and disabled
+};
+const size_t EDITION_COUNT = 3;
+extern const Edition EDITIONS[EDITION_COUNT];
+// Bit i is set when storedNames holds EDITIONS[i].program, ignoring ASCII case.
+unsigned FindEditions(const std::vector<std::string>& storedNames);
+// True when one of the editions a user can choose has its setup program.
+bool CanStartAnEdition(unsigned editions);
+
+// Shell wildcards: * any run, ? any one character (a whole UTF-8 character),
+// ASCII letters matched without case, as Windows names compare.
+bool MatchesGlob(const std::string& pattern, const std::string& name);
+// Files nobody means to ship: Explorer and Finder caches, editor backups and
+// swap files.
+bool IsStrayFileName(const std::string& name);
+
 // One payload file: where it is, its name on the host (UTF-8) and as stored.
 struct PackItem {
     std::string path;
     std::string hostName;
     std::string storedName;
     uint64_t size = 0;
+    HostFileId id;
 };
 
 struct PackRequest {
     std::string output;
     std::string stub;
     std::vector<std::string> inputs;  // files and folders of files
+    std::vector<std::string> excludes;  // globs; matching files and folders are skipped
     unsigned codePage = 936;
     unsigned char filler = 0xCD;
     bool force = false;  // accept a stub without PE signatures
@@ -69,23 +98,34 @@ struct PackRequest {
 struct PackResult {
     PackError error = PackError::Ok;
     std::string culprit;  // the offending path, name or argument
-    std::string other;    // the second name of a duplicate pair
+    std::string other;    // the second name of a duplicate pair, the input OUT would replace
+    std::string reason;   // the system's words, when the system refused
+    std::string character;  // UnsafeTrailByte: the character, in UTF-8,
+    std::string encoded;    // and its bytes in the code page
+    std::vector<std::string> strays;  // packed files that look left behind by accident
+    unsigned editions = 0;            // FindEditions over the packed names
+    bool launcherStub = false;        // IsLauncherImage over the stub
     unsigned entries = 0;
     uint64_t dataBytes = 0;
     uint64_t outputSize = 0;
 };
 
-// Expands the inputs into the payload's files, names them in codePage, checks
-// every name and size, and puts them in archive order.
+// Expands the inputs into the payload's files, skipping what an exclude glob
+// matches, names them in codePage, checks every name and size, opens every
+// file once to be sure it reads, and puts them in archive order. Stray files
+// are noted in result->strays.
 PackError CollectPackItems(const std::vector<std::string>& inputs, unsigned codePage,
-                           std::vector<PackItem>* items, PackResult* result);
+                           std::vector<PackItem>* items, PackResult* result,
+                           const std::vector<std::string>& excludes = {});
 // The archive's order: ASCII letters compared without case, then bytewise.
 bool PackOrderLess(const std::string& a, const std::string& b);
 // Reads and judges the stub.
 PackError ReadStub(const std::string& path, bool force, std::vector<unsigned char>* stub,
                    PackResult* result);
-// The whole build: writes a temporary file beside the output and renames it
-// into place only when complete. On failure neither a partial output nor the
+// The whole build. Every input is judged and the output is checked against
+// the stub and the inputs (by file identity) before anything is written; then
+// a temporary file beside the output is written, flushed to disk and renamed
+// into place. On failure neither a partial output nor the
 // temporary file remains, and an existing output is untouched.
 PackError BuildLauncher(const PackRequest& request, PackResult* result);
 
@@ -111,13 +151,17 @@ struct LauncherReport {
     bool signedImage = false;
     uint64_t certOffset = 0;
     uint64_t certSize = 0;
+    bool launcherStub = false;   // the image is our launcher (IsLauncherImage)
+    unsigned editions = 0;       // FindEditions over the entries read
     PayloadError error = PayloadError::Ok;  // damage found, if any
     uint64_t errorOffset = 0;    // the damaged entry's header
     std::string errorName;       // its stored name, when it has one
+    std::string reason;          // the system's words when the file could not be read
 };
 
 // Reads the whole archive. Returns the first fault: CannotOpenLauncher or
-// ReadFailed for I/O, NameWithoutNul, UnsafeName or TruncatedData for damage.
+// ReadFailed for I/O (the report then holds nothing but the reason),
+// NameWithoutNul, UnsafeName or TruncatedData for damage.
 PayloadError DescribeLauncher(const std::string& path, unsigned codePage, LauncherReport* report);
 
 // Stages the launcher's entries into dir with the launcher's own staging
