@@ -5,9 +5,25 @@
 # Wine through CMAKE_CROSSCOMPILING_EMULATOR, in a prefix of their own inside
 # the build tree made once by the wine_prefix fixture, one test at a time.
 
+# The 32-bit build runs in a 32-bit prefix with Wine's 32-bit loader; the
+# 64-bit twin in a 64-bit prefix with the 64-bit one. Whether the 32-bit one
+# can run on this machine is decided at run time (scripts/wine-mode).
 if(CMAKE_CROSSCOMPILING AND WIN32)
     set(QUORVANE_WINE ON)
     set(QUORVANE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+    set(QUORVANE_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/../scripts)
+    cmake_path(NORMAL_PATH QUORVANE_SCRIPTS)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(QUORVANE_WINEARCH win64)
+        find_program(QUORVANE_WINE_LOADER NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+        find_program(QUORVANE_WINE_LOADER NAMES wine64)
+        if(NOT QUORVANE_WINE_LOADER)
+            set(QUORVANE_WINE_LOADER /usr/lib/wine/wine64)
+        endif()
+    else()
+        set(QUORVANE_WINEARCH win32)
+        set(QUORVANE_WINE_LOADER wine)
+    endif()
     configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.in ${CMAKE_BINARY_DIR}/wine-run
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
         @ONLY)
@@ -33,14 +49,14 @@ endfunction()
 # Wine tests share one prefix and one wineserver; the fixture makes the prefix.
 if(QUORVANE_WINE)
     add_test(NAME wine_prefix
-        COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-prefix ${QUORVANE_WINEPREFIX})
-    set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine RUN_SERIAL ON)
+        COMMAND ${QUORVANE_SCRIPTS}/wine-prefix ${QUORVANE_WINEPREFIX} ${QUORVANE_WINEARCH} ${CMAKE_BINARY_DIR}/wine-run)
+    set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine RUN_SERIAL ON SKIP_RETURN_CODE 77 TIMEOUT 1200)
 endif()
 
 # Marks a test as running under Wine when this is the Windows build.
 function(quorvane_test_properties name)
     if(QUORVANE_WINE)
-        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON
+        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON SKIP_RETURN_CODE 77
             ENVIRONMENT "WINEPREFIX=${QUORVANE_WINEPREFIX}")
     endif()
 endfunction()

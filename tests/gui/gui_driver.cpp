@@ -2,8 +2,9 @@
 // end-to-end tests (tests/gui/gui-test). Prints facts as key=value lines in
 // UTF-8; the script judges them.
 //
-//   gui_driver start LAUNCHER TEMPDIR   start LAUNCHER with TMP/TEMP = TEMPDIR,
-//                                       wait for its window: pid=, hwnd=
+//   gui_driver start LAUNCHER TEMPDIR [SECONDS]
+//                                       start LAUNCHER with TMP/TEMP = TEMPDIR,
+//                                       wait for its window (20 s): pid=, hwnd=
 //   gui_driver inspect HWND             window styles, client area, buttons, focus
 //   gui_driver sysmenu HWND             the items of its system menu
 //   gui_driver about HWND               choose the About entry; describe the box
@@ -39,7 +40,7 @@ std::string WindowText(HWND window)
 
 HWND ParseWindow(const char* text)
 {
-    return reinterpret_cast<HWND>(static_cast<UINT_PTR>(strtoul(text, nullptr, 0)));
+    return reinterpret_cast<HWND>(static_cast<UINT_PTR>(strtoull(text, nullptr, 0)));
 }
 
 struct Search {
@@ -82,7 +83,7 @@ void PrintRect(const char* key, const RECT& r)
     printf("%s=%ld,%ld,%ld,%ld\n", key, r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
-int Start(const char* launcher, const char* tempDir)
+int Start(const char* launcher, const char* tempDir, DWORD timeoutMs)
 {
     SetEnvironmentVariableA("TMP", tempDir);
     SetEnvironmentVariableA("TEMP", tempDir);
@@ -96,15 +97,15 @@ int Start(const char* launcher, const char* tempDir)
         return 1;
     }
     printf("pid=%lu\n", process.dwProcessId);
-    WaitForInputIdle(process.hProcess, 10000);
-    HWND window = WaitForDialog(process.dwProcessId, nullptr, 20000);
+    WaitForInputIdle(process.hProcess, timeoutMs / 2);
+    HWND window = WaitForDialog(process.dwProcessId, nullptr, timeoutMs);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     if (window == nullptr) {
         printf("error=no launcher window\n");
         return 1;
     }
-    printf("hwnd=0x%lx\n", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(window)));
+    printf("hwnd=0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
     return 0;
 }
 
@@ -197,7 +198,7 @@ int About(HWND window)
         printf("error=no About box\n");
         return 1;
     }
-    printf("about_hwnd=0x%lx\n", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(box)));
+    printf("about_hwnd=0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(box)));
     printf("about_title=%s\n", WindowText(box).c_str());
     printf("about_owner_is_launcher=%d\n", GetWindow(box, GW_OWNER) == window ? 1 : 0);
     printf("launcher_enabled=%d\n", IsWindowEnabled(window) ? 1 : 0);
@@ -268,8 +269,8 @@ int main(int argc, char** argv)
 {
     setvbuf(stdout, nullptr, _IONBF, 0);
     std::string verb = argc > 1 ? argv[1] : "";
-    if (verb == "start" && argc == 4)
-        return Start(argv[2], argv[3]);
+    if (verb == "start" && (argc == 4 || argc == 5))
+        return Start(argv[2], argv[3], argc > 4 ? static_cast<DWORD>(atoi(argv[4])) * 1000 : 20000);
     if (verb == "inspect" && argc == 3)
         return Inspect(ParseWindow(argv[2]));
     if (verb == "sysmenu" && argc == 3)
