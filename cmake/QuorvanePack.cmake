@@ -24,11 +24,16 @@
 include_guard(GLOBAL)
 
 set(QUORVANE_HOST_PACK "" CACHE FILEPATH "quorvane-pack for the build host (empty: build one)")
-set(_QUORVANE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+# A property, not a variable: the functions are called from other folders,
+# and from other projects, than the one that included this file.
+get_filename_component(_quorvane_root ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+set_property(GLOBAL PROPERTY QUORVANE_SOURCE_ROOT ${_quorvane_root})
+unset(_quorvane_root)
 
 # Sets <command_var> to the packer's command and <depends_var> to what the
 # packing step must depend on.
 function(_quorvane_host_pack command_var depends_var)
+    get_property(root GLOBAL PROPERTY QUORVANE_SOURCE_ROOT)
     if(QUORVANE_HOST_PACK)
         set(${command_var} ${QUORVANE_HOST_PACK} PARENT_SCOPE)
         set(${depends_var} ${QUORVANE_HOST_PACK} PARENT_SCOPE)
@@ -38,7 +43,7 @@ function(_quorvane_host_pack command_var depends_var)
     elseif(NOT CMAKE_CROSSCOMPILING AND TARGET quorvane-pack)
         set(${command_var} $<TARGET_FILE:quorvane-pack> PARENT_SCOPE)
         set(${depends_var} quorvane-pack PARENT_SCOPE)
-    elseif(NOT EXISTS ${_QUORVANE_ROOT}/tools/host/CMakeLists.txt)
+    elseif(NOT EXISTS ${root}/tools/host/CMakeLists.txt)
         message(FATAL_ERROR "quorvane_add_installer: no packer for this machine: "
             "use find_package(Quorvane), or set QUORVANE_HOST_PACK to a quorvane-pack that runs here")
     else()
@@ -47,7 +52,7 @@ function(_quorvane_host_pack command_var depends_var)
         if(NOT TARGET quorvane_host_pack)
             include(ExternalProject)
             ExternalProject_Add(quorvane_host_pack
-                SOURCE_DIR ${_QUORVANE_ROOT}/tools/host
+                SOURCE_DIR ${root}/tools/host
                 BINARY_DIR ${binary}
                 CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
                 BUILD_ALWAYS ON
