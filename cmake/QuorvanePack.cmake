@@ -1,43 +1,60 @@
 # quorvane_add_installer: packs a launcher at build time.
 #
-#   quorvane_add_installer(NAME <name> STUB <launcher target or file>
+#   quorvane_add_installer(NAME <name> [STUB <launcher target or file>]
 #                          PAYLOAD <folders or files>...
 #                          [OUTPUT <file>] [CODEPAGE <n>])
 #
 # Adds a target <name> (built by default) that runs `quorvane-pack build` to
 # make OUTPUT (default <name>.exe in the current binary folder) from STUB and
-# the payload. Each payload file is a dependency, as are the payload folders
-# themselves: changing, adding or removing a file repacks the launcher.
-# Folders are globbed with CONFIGURE_DEPENDS, so a new file also reconfigures.
+# the payload, creating OUTPUT's folder first. Each payload file is a
+# dependency, as are the payload folders themselves: changing, adding or
+# removing a file repacks the launcher. Folders are globbed with
+# CONFIGURE_DEPENDS, so a new file also reconfigures.
 #
-# The packer runs on the build host. Natively that is this build's
-# quorvane-pack. In a cross build a host packer is configured and built from
-# tools/host inside the build tree (host-pack/), with the host's default
-# compilers; set QUORVANE_HOST_PACK to an existing host quorvane-pack to use
-# that instead.
+# STUB defaults to the installed launcher (Quorvane_STUB, set by
+# find_package(Quorvane)), or else to this build's Quorvane target.
+#
+# The packer runs on the build host. It is the first of:
+#   - QUORVANE_HOST_PACK, an existing host quorvane-pack;
+#   - the installed one, the imported executable Quorvane::quorvane-pack;
+#   - natively, this build's quorvane-pack;
+#   - one configured and built from this repository's tools/host inside the
+#     build tree (host-pack/) with the host's default compilers, as the win32
+#     build does.
 include_guard(GLOBAL)
 
 set(QUORVANE_HOST_PACK "" CACHE FILEPATH "quorvane-pack for the build host (empty: build one)")
-set(_QUORVANE_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+# A property, not a variable: the functions are called from other folders,
+# and from other projects, than the one that included this file.
+get_filename_component(_quorvane_root ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+set_property(GLOBAL PROPERTY QUORVANE_SOURCE_ROOT ${_quorvane_root})
+unset(_quorvane_root)
 
 # Sets <command_var> to the packer's command and <depends_var> to what the
 # packing step must depend on.
 function(_quorvane_host_pack command_var depends_var)
+    get_property(root GLOBAL PROPERTY QUORVANE_SOURCE_ROOT)
     if(QUORVANE_HOST_PACK)
         set(${command_var} ${QUORVANE_HOST_PACK} PARENT_SCOPE)
         set(${depends_var} ${QUORVANE_HOST_PACK} PARENT_SCOPE)
-    elseif(NOT CMAKE_CROSSCOMPILING)
+    elseif(TARGET Quorvane::quorvane-pack)
+        set(${command_var} $<TARGET_FILE:Quorvane::quorvane-pack> PARENT_SCOPE)
+        set(${depends_var} $<TARGET_FILE:Quorvane::quorvane-pack> PARENT_SCOPE)
+    elseif(NOT CMAKE_CROSSCOMPILING AND TARGET quorvane-pack)
         set(${command_var} $<TARGET_FILE:quorvane-pack> PARENT_SCOPE)
         set(${depends_var} quorvane-pack PARENT_SCOPE)
+    elseif(NOT EXISTS ${root}/tools/host/CMakeLists.txt)
+        message(FATAL_ERROR "quorvane_add_installer: no packer for this machine: "
+            "use find_package(Quorvane), or set QUORVANE_HOST_PACK to a quorvane-pack that runs here")
     else()
         set(binary ${CMAKE_BINARY_DIR}/host-pack)
         set(packer ${binary}/tools/quorvane-pack${CMAKE_HOST_EXECUTABLE_SUFFIX})
         if(NOT TARGET quorvane_host_pack)
             include(ExternalProject)
             ExternalProject_Add(quorvane_host_pack
-                SOURCE_DIR ${_QUORVANE_ROOT}/tools/host
+                SOURCE_DIR ${root}/tools/host
                 BINARY_DIR ${binary}
-                CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DQUORVANE_PACK_VERSION=${PROJECT_VERSION}
+                CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
                 BUILD_ALWAYS ON
                 INSTALL_COMMAND ""
                 BUILD_BYPRODUCTS ${packer})
@@ -49,11 +66,21 @@ endfunction()
 
 function(quorvane_add_installer)
     cmake_parse_arguments(PARSE_ARGV 0 ARG "" "NAME;STUB;OUTPUT;CODEPAGE" "PAYLOAD")
-    if(NOT ARG_NAME OR NOT ARG_STUB OR NOT ARG_PAYLOAD)
-        message(FATAL_ERROR "quorvane_add_installer needs NAME, STUB and PAYLOAD")
+    if(NOT ARG_NAME OR NOT ARG_PAYLOAD)
+        message(FATAL_ERROR "quorvane_add_installer needs NAME and PAYLOAD")
     endif()
     if(ARG_UNPARSED_ARGUMENTS)
         message(FATAL_ERROR "quorvane_add_installer: unknown arguments ${ARG_UNPARSED_ARGUMENTS}")
+    endif()
+    if(NOT ARG_STUB)
+        if(Quorvane_STUB)
+            set(ARG_STUB ${Quorvane_STUB})
+        elseif(TARGET Quorvane)
+            set(ARG_STUB Quorvane)
+        else()
+            message(FATAL_ERROR "quorvane_add_installer(${ARG_NAME}) needs STUB: no installed launcher "
+                "(find_package(Quorvane)) and no Quorvane target")
+        endif()
     endif()
     if(NOT ARG_OUTPUT)
         set(ARG_OUTPUT ${ARG_NAME}.exe)
@@ -114,7 +141,9 @@ function(quorvane_add_installer)
     endforeach()
 
     _quorvane_host_pack(packer packer_depends)
+    # Ninja makes an output's folder itself, Make does not.
     add_custom_command(OUTPUT ${output}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
         COMMAND ${packer} build -q -o ${output} --stub ${stub} --codepage ${ARG_CODEPAGE} ${paths}
         DEPENDS ${packer_depends} ${stub_depends} ${payload_depends}
         COMMENT "Packing ${ARG_NAME}"
