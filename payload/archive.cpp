@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "pe_headers.h"
 #include "platform.h"
 
 const char* PayloadErrorText(PayloadError error)
@@ -30,7 +31,7 @@ void WriteLE32(unsigned char* b, uint32_t value)
     b[3] = static_cast<unsigned char>(value >> 24);
 }
 
-static uint16_t ReadLE16(const unsigned char* b)
+uint16_t ReadLE16(const unsigned char* b)
 {
     return static_cast<uint16_t>(b[0] | b[1] << 8);
 }
@@ -99,44 +100,14 @@ bool IsSafeEntryName(const char* name)
 
 bool FindCertificateTable(FILE* file, uint64_t* offset, uint64_t* size)
 {
-    // DOS header: "MZ", and the PE header's offset at 0x3C.
-    unsigned char dos[64];
-    if (SeekFile(file, 0) != 0 || fread(dos, 1, sizeof dos, file) != sizeof dos)
+    PeHeaders headers;
+    if (!ReadPeHeaders(file, &headers) || headers.directoryCount <= PE_DIRECTORY_SECURITY)
         return false;
-    if (dos[0] != 'M' || dos[1] != 'Z')
+    const PeDirectory& table = headers.directories[PE_DIRECTORY_SECURITY];
+    if (table.address == 0 || table.size == 0)
         return false;
-    uint32_t peOffset = ReadLE32(dos + 0x3C);
-    // Signature (4), file header (20), optional header up to the security
-    // directory: 128 + 8 bytes for PE32, 144 + 8 for PE32+.
-    unsigned char pe[4 + 20 + 152];
-    if (SeekFile(file, peOffset) != 0 || fread(pe, 1, sizeof pe, file) != sizeof pe)
-        return false;
-    if (memcmp(pe, "PE\0\0", 4) != 0)
-        return false;
-    const unsigned char* opt = pe + 24;
-    uint16_t optSize = ReadLE16(pe + 4 + 16);
-    uint16_t magic = ReadLE16(opt);
-    size_t countAt, dirsAt;
-    if (magic == 0x10B) {
-        countAt = 92;
-        dirsAt = 96;
-    } else if (magic == 0x20B) {
-        countAt = 108;
-        dirsAt = 112;
-    } else {
-        return false;
-    }
-    const size_t securityIndex = 4;
-    size_t entryAt = dirsAt + securityIndex * 8;
-    if (ReadLE32(opt + countAt) <= securityIndex || optSize < entryAt + 8)
-        return false;
-    // The security directory holds a file offset, not a virtual address.
-    uint32_t tableOffset = ReadLE32(opt + entryAt);
-    uint32_t tableSize = ReadLE32(opt + entryAt + 4);
-    if (tableOffset == 0 || tableSize == 0)
-        return false;
-    *offset = tableOffset;
-    *size = tableSize;
+    *offset = table.address;
+    *size = table.size;
     return true;
 }
 

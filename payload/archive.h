@@ -54,6 +54,7 @@ enum class PayloadError {
 
 const char* PayloadErrorText(PayloadError error);
 
+uint16_t ReadLE16(const unsigned char* bytes);
 uint32_t ReadLE32(const unsigned char* bytes);
 void WriteLE32(unsigned char* bytes, uint32_t value);
 

@@ -1,59 +1,32 @@
 #include "pe_image.h"
 
-#include <cstring>
-
 #include "archive.h"
+#include "pe_headers.h"
 #include "platform.h"
 
 namespace {
 
-const size_t DOS_HEADER_SIZE = 64;
-const size_t PE_POINTER_AT = 0x3C;
-const size_t FILE_HEADER_SIZE = 20;          // after the 4-byte signature
-const size_t SECTION_COUNT_AT = 4 + 2;       // from the signature
-const size_t OPTIONAL_SIZE_AT = 4 + 16;
-const size_t SIZE_OF_HEADERS_AT = 60;        // in the optional header, PE32 and PE32+
-const size_t SECTION_HEADER_SIZE = 40;
 const size_t RAW_SIZE_AT = 16;               // in a section header
 const size_t RAW_POINTER_AT = 20;
-const unsigned MAX_SECTIONS = 96;            // the loader's own limit
-
-uint16_t ReadLE16(const unsigned char* b)
-{
-    return static_cast<uint16_t>(b[0] | b[1] << 8);
-}
 
 }  // namespace
 
 bool HasPeSignatures(const unsigned char* bytes, size_t size)
 {
-    if (size < DOS_HEADER_SIZE || bytes[0] != 'M' || bytes[1] != 'Z')
-        return false;
-    uint32_t pe = ReadLE32(bytes + PE_POINTER_AT);
-    return pe <= size - 4 && memcmp(bytes + pe, "PE\0\0", 4) == 0;
+    PeHeaders headers;
+    return ParsePeHeaders(bytes, size, &headers);
 }
 
 bool FindImageEnd(FILE* file, uint64_t* end)
 {
-    unsigned char dos[DOS_HEADER_SIZE];
-    if (SeekFile(file, 0) != 0 || fread(dos, 1, sizeof dos, file) != sizeof dos || dos[0] != 'M' ||
-        dos[1] != 'Z')
+    PeHeaders headers;
+    if (!ReadPeHeaders(file, &headers) || headers.sectionCount > PE_MAX_SECTIONS || headers.sizeOfHeaders == 0)
         return false;
-    uint32_t pe = ReadLE32(dos + PE_POINTER_AT);
-    unsigned char head[4 + FILE_HEADER_SIZE + SIZE_OF_HEADERS_AT + 4];
-    if (SeekFile(file, pe) != 0 || fread(head, 1, sizeof head, file) != sizeof head ||
-        memcmp(head, "PE\0\0", 4) != 0)
+    uint64_t last = headers.sizeOfHeaders;
+    if (SeekFile(file, headers.sectionTable) != 0)
         return false;
-    unsigned sections = ReadLE16(head + SECTION_COUNT_AT);
-    uint16_t optionalSize = ReadLE16(head + OPTIONAL_SIZE_AT);
-    if (sections > MAX_SECTIONS || optionalSize < SIZE_OF_HEADERS_AT + 4)
-        return false;
-    uint64_t last = ReadLE32(head + 4 + FILE_HEADER_SIZE + SIZE_OF_HEADERS_AT);
-    uint64_t table = static_cast<uint64_t>(pe) + 4 + FILE_HEADER_SIZE + optionalSize;
-    if (SeekFile(file, table) != 0)
-        return false;
-    for (unsigned i = 0; i < sections; ++i) {
-        unsigned char section[SECTION_HEADER_SIZE];
+    for (unsigned i = 0; i < headers.sectionCount; ++i) {
+        unsigned char section[PE_SECTION_HEADER_SIZE];
         if (fread(section, 1, sizeof section, file) != sizeof section)
             return false;
         uint32_t rawSize = ReadLE32(section + RAW_SIZE_AT);
@@ -69,12 +42,7 @@ namespace {
 
 const char LAUNCHER_INTERNAL_NAME[] = "Quorvane";
 
-const size_t OPTIONAL_HEADER_AT = 4 + FILE_HEADER_SIZE;  // from the signature
-const uint16_t PE32_MAGIC = 0x10B;
-const uint16_t PE32_PLUS_MAGIC = 0x20B;
-const size_t RESOURCE_DIRECTORY = 2;                     // index among the data directories
-const size_t VIRTUAL_SIZE_AT = 8;                        // in a section header
-const size_t VIRTUAL_ADDRESS_AT = 12;
+const size_t VIRTUAL_ADDRESS_AT = 12;                    // in a section header
 const uint32_t RT_VERSION_ID = 16;
 const uint32_t SUBDIRECTORY_BIT = 0x80000000u;
 const unsigned MAX_VERSION_DEPTH = 4;                    // VS_VERSIONINFO, StringFileInfo, table, string
@@ -94,8 +62,8 @@ bool RvaToOffset(const Image& image, uint64_t table, unsigned sections, uint32_t
                  uint64_t* offset)
 {
     for (unsigned i = 0; i < sections; ++i) {
-        uint64_t section = table + static_cast<uint64_t>(i) * SECTION_HEADER_SIZE;
-        if (!image.Has(section, SECTION_HEADER_SIZE))
+        uint64_t section = table + static_cast<uint64_t>(i) * PE_SECTION_HEADER_SIZE;
+        if (!image.Has(section, PE_SECTION_HEADER_SIZE))
             return false;
         uint32_t address = image.U32(section + VIRTUAL_ADDRESS_AT);
         uint32_t rawSize = image.U32(section + RAW_SIZE_AT);
@@ -178,21 +146,14 @@ bool FindVersionNode(const Image& image, uint64_t base, uint64_t node, uint64_t 
 bool FindVersionString(const unsigned char* bytes, size_t size, const char* key, std::string* value)
 {
     Image image = {bytes, size};
-    if (!HasPeSignatures(bytes, size))
+    PeHeaders headers;
+    if (!ParsePeHeaders(bytes, size, &headers) || headers.sectionCount > PE_MAX_SECTIONS ||
+        headers.directoryCount <= PE_DIRECTORY_RESOURCE)
         return false;
-    uint32_t pe = image.U32(PE_POINTER_AT);
-    uint64_t optional = static_cast<uint64_t>(pe) + OPTIONAL_HEADER_AT;
-    unsigned sections = image.U16(pe + SECTION_COUNT_AT);
-    uint16_t optionalSize = image.U16(pe + OPTIONAL_SIZE_AT);
-    uint16_t magic = image.U16(optional);
-    size_t countAt = magic == PE32_MAGIC ? 92 : magic == PE32_PLUS_MAGIC ? 108 : 0;
-    if (countAt == 0 || sections > MAX_SECTIONS ||
-        image.U32(optional + countAt) <= RESOURCE_DIRECTORY ||
-        optionalSize < countAt + 4 + (RESOURCE_DIRECTORY + 1) * 8)
-        return false;
-    uint32_t rva = image.U32(optional + countAt + 4 + RESOURCE_DIRECTORY * 8);
-    uint32_t rsrcSize = image.U32(optional + countAt + 4 + RESOURCE_DIRECTORY * 8 + 4);
-    uint64_t table = optional + optionalSize;
+    uint32_t rva = headers.directories[PE_DIRECTORY_RESOURCE].address;
+    uint32_t rsrcSize = headers.directories[PE_DIRECTORY_RESOURCE].size;
+    uint64_t table = headers.sectionTable;
+    unsigned sections = headers.sectionCount;
     uint64_t root = 0;
     if (rva == 0 || !RvaToOffset(image, table, sections, rva, rsrcSize, &root))
         return false;

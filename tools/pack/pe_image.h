@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-// "MZ" at the start and "PE\0\0" where the DOS header's e_lfanew points.
+// "MZ" at the start, and "PE\0\0" and a whole file header where the DOS header points.
 bool HasPeSignatures(const unsigned char* bytes, size_t size);
 // The end of the image's last section's raw data (or of its headers, if
 // larger), read from the section table. False when file is not a PE image.
