@@ -1,12 +1,14 @@
 // Staging throughput against a plain copy of the same bytes.
 //
-// For each payload it writes a launcher file, then in rounds times three ways
-// of moving its archive's bytes with one 1 MiB buffer: a plain copy into one
-// file, a plain copy into the same files staging writes (no checks at all),
-// and StagePayloadFile. It prints the best rate of each, the median of the
-// rounds' ratios copy/staging, and how much the peak resident size grew while
-// staging. Both copies matter: on tmpfs one huge file writes slower than the
-// same bytes spread over many files.
+// For each payload it writes a launcher file with an integrity record, as the
+// packer does, then in rounds times four ways of moving its archive's bytes
+// with one 1 MiB buffer: a plain copy into one file, a plain copy into the
+// same files staging writes (no checks at all), StagePayloadFile verifying the
+// record, and StagePayloadFile on the same file without its record. It prints
+// the best rate of each, the median of the rounds' ratios copy/staging (with
+// verification), and how much the peak resident size grew while staging.
+// Both copies matter: on tmpfs one huge file writes slower than the same
+// bytes spread over many files. Last, the digest alone over 256 MiB in memory.
 //
 // Usage: stage_bench [ROUNDS] [FOLDER]
 // The files go under FOLDER, by default /dev/shm where it exists, so that the
@@ -24,6 +26,7 @@
 
 #include "archive.h"
 #include "bench_util.h"
+#include "digest.h"
 #include "platform.h"
 #include "stage.h"
 
@@ -82,9 +85,11 @@ bool WriteLauncher(const std::string& path, const std::vector<EntrySpec>& entrie
     bool ok = fwrite(filler.data(), 1, filler.size(), f) == filler.size();
     uint32_t x = 12345;
     *payloadBytes = 0;
+    ArchiveDigest digest;
     for (const EntrySpec& e : entries) {
         unsigned char header[ENTRY_HEADER_SIZE];
         EncodeEntryHeader(e.name.c_str(), static_cast<uint32_t>(e.size), header);
+        digest.Update(header, sizeof header);
         ok = ok && fwrite(header, 1, sizeof header, f) == sizeof header;
         for (uint64_t left = e.size; ok && left > 0;) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
@@ -92,11 +97,21 @@ bool WriteLauncher(const std::string& path, const std::vector<EntrySpec>& entrie
                 x = x * 1103515245u + 12345u;
                 memcpy(&block[i], &x, std::min<size_t>(4, n - i));
             }
+            digest.Update(block.data(), n);
             ok = fwrite(block.data(), 1, n, f) == n;
             left -= n;
         }
         *payloadBytes += ENTRY_HEADER_SIZE + e.size;
     }
+    IntegrityRecord record;
+    record.version = INTEGRITY_VERSION;
+    record.algorithm = INTEGRITY_XXH3_128;
+    record.entries = static_cast<uint32_t>(entries.size());
+    record.length = *payloadBytes;
+    digest.Final(record.digest);
+    unsigned char raw[INTEGRITY_RECORD_SIZE];
+    EncodeIntegrityRecord(record, raw);
+    ok = ok && fwrite(raw, 1, sizeof raw, f) == sizeof raw;
     return fclose(f) == 0 && ok;
 }
 
@@ -167,15 +182,31 @@ bool Run(const char* label, const std::vector<EntrySpec>& entries, int rounds, c
 
     // Each round times the three back to back, so they share the machine's
     // momentary load; the order rotates so none always follows the same one.
-    enum { ONE_FILE, SAME_FILES, STAGE, KINDS };
-    double best[KINDS] = {1e30, 1e30, 1e30};
-    std::vector<double> ratioOne, ratioSame;
+    enum { ONE_FILE, SAME_FILES, STAGE, STAGE_UNVERIFIED, KINDS };
+    double best[KINDS] = {1e30, 1e30, 1e30, 1e30};
+    uint64_t withRecord = PAYLOAD_OFFSET + bytes + INTEGRITY_RECORD_SIZE;
+    unsigned char record[INTEGRITY_RECORD_SIZE];
+    FILE* tail = fopen(launcher.c_str(), "rb");
+    bool ok = tail != nullptr && SeekFile(tail, withRecord - INTEGRITY_RECORD_SIZE) == 0 &&
+              fread(record, 1, sizeof record, tail) == sizeof record;
+    if (tail != nullptr)
+        fclose(tail);
+    std::vector<double> ratioOne, ratioSame, ratioUnverified;
     long growth = 0;
-    bool ok = true;
+    // The record comes off for the unverified staging and goes back after it.
+    auto setRecord = [&](bool present) {
+        if (!present)
+            return truncate(launcher.c_str(), static_cast<off_t>(withRecord - INTEGRITY_RECORD_SIZE)) == 0;
+        FILE* f = fopen(launcher.c_str(), "ab");
+        bool written = f != nullptr && fwrite(record, 1, sizeof record, f) == sizeof record;
+        return f != nullptr && fclose(f) == 0 && written;
+    };
     auto timeOne = [&](int kind) {
         RemoveFiles(stage, entries);
         RemoveFiles(copies, entries);
         unlink(oneFile.c_str());
+        if (kind == STAGE_UNVERIFIED)
+            ok &= setRecord(false);
         sync();
         long before = StatusKiB("VmRSS:");
         ResetPeak();
@@ -187,8 +218,11 @@ bool Run(const char* label, const std::vector<EntrySpec>& entries, int rounds, c
             ok &= CopyToSameFiles(launcher, copies, entries);
         else
             ok &= StagePayloadFile(launcher.c_str(), stage.c_str(), StageOptions(), &result) &&
-                  result.entries == entries.size();
+                  result.entries == entries.size() &&
+                  result.integrity == (kind == STAGE ? IntegrityState::Verified : IntegrityState::None);
         double elapsed = Now() - t0;
+        if (kind == STAGE_UNVERIFIED)
+            ok &= setRecord(true);
         if (kind == STAGE)
             growth = std::max(growth, StatusKiB("VmHWM:") - before);
         best[kind] = std::min(best[kind], elapsed);
@@ -204,6 +238,7 @@ bool Run(const char* label, const std::vector<EntrySpec>& entries, int rounds, c
         }
         ratioOne.push_back(t[ONE_FILE] / t[STAGE]);
         ratioSame.push_back(t[SAME_FILES] / t[STAGE]);
+        ratioUnverified.push_back(t[STAGE_UNVERIFIED] / t[STAGE]);
     }
     RemoveFiles(stage, entries);
     RemoveFiles(copies, entries);
@@ -219,10 +254,35 @@ bool Run(const char* label, const std::vector<EntrySpec>& entries, int rounds, c
     printf("%s: %zu entries, %.1f MB\n", label, entries.size(), mb);
     printf("  copy into one file    %8.1f MB/s\n", mb / best[ONE_FILE]);
     printf("  copy into same files  %8.1f MB/s\n", mb / best[SAME_FILES]);
-    printf("  staging               %8.1f MB/s\n", mb / best[STAGE]);
+    printf("  staging, verified     %8.1f MB/s\n", mb / best[STAGE]);
+    printf("  staging, no record    %8.1f MB/s\n", mb / best[STAGE_UNVERIFIED]);
     printf("  ratio to copy: one file %.3f, same files %.3f   peak memory growth while staging %.2f MiB\n",
            Median(ratioOne), Median(ratioSame), growth / 1024.0);
+    printf("  verified staging against staging without a record: %.3f\n", Median(ratioUnverified));
     return true;
+}
+
+// The digest alone, in memory: what verification can cost at most.
+void DigestRate()
+{
+    std::vector<unsigned char> data(64u << 20);
+    uint32_t x = 777;
+    for (size_t i = 0; i + 4 <= data.size(); i += 4) {
+        x = x * 1103515245u + 12345u;
+        memcpy(&data[i], &x, 4);
+    }
+    double bestTime = 1e30;
+    unsigned char out[DIGEST_SIZE];
+    for (int r = 0; r < 5; ++r) {
+        double t0 = Now();
+        ArchiveDigest digest;
+        for (int i = 0; i < 4; ++i)
+            digest.Update(data.data(), data.size());
+        digest.Final(out);
+        bestTime = std::min(bestTime, Now() - t0);
+    }
+    printf("XXH3-128 alone, 256 MiB in memory: %.1f MB/s (digest %02x%02x...)\n", 256 * 1048576 / 1e6 / bestTime,
+           out[0], out[1]);
 }
 
 }  // namespace
@@ -253,5 +313,7 @@ int main(int argc, char** argv)
     bool ok = Run("product-shaped (18 files)", ProductShaped(), rounds, work) &&
               Run("1 GiB (200 files)", Large(), rounds, work);
     rmdir(work.c_str());
+    if (ok)
+        DigestRate();
     return ok ? 0 : 1;
 }

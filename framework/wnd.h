@@ -107,3 +107,17 @@ constexpr MessageMapEntry MapCtlColor()
                 return reinterpret_cast<LRESULT>((self->*Handler)(&dc, window, m - WM_CTLCOLORMSGBOX));
             }};
 }
+
+// BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message): the window the
+// cursor is over, the hit-test code and the mouse message; TRUE when the
+// handler set the cursor itself.
+template <auto Handler>
+constexpr MessageMapEntry MapSetCursor()
+{
+    return {WM_SETCURSOR, WM_SETCURSOR, 0, 0, [](CCmdTarget* t, UINT, WPARAM w, LPARAM l) -> LRESULT {
+                CWnd standIn(reinterpret_cast<HWND>(w));
+                CWnd* window = message_map_detail::CtlColorWindow(t, reinterpret_cast<HWND>(w), &standIn);
+                auto* self = static_cast<message_map_detail::ClassOf<Handler>*>(t);
+                return (self->*Handler)(window, LOWORD(l), HIWORD(l));
+            }};
+}

@@ -13,7 +13,12 @@
 //   - no entry yields more bytes than its size field, and staged files hold
 //     exactly their entry's data;
 //   - a complete staging consumed the whole archive: the reader stops less
-//     than one header before the archive's end, and nowhere else.
+//     than one header before the archive's end, and nowhere else;
+//   - an integrity record (found here on its own terms: at the end, perhaps
+//     followed by up to 7 zero bytes, its length naming its place) ends the
+//     archive, and verifies exactly when the entry count and the XXH3-128 of
+//     the bytes before it match; a mismatch makes the staging incomplete and
+//     leaves every whole entry staged.
 // The scratch folder is emptied after every run.
 #include <dirent.h>
 #include <fcntl.h>
@@ -30,6 +35,9 @@
 
 #include "archive.h"
 #include "stage.h"
+
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 
 namespace {
 
@@ -135,6 +143,51 @@ void WriteLauncher(const Launcher& l)
     close(fd);
 }
 
+// The integrity record as the model finds it, without the reader's code.
+struct ModelRecord {
+    bool present = false;
+    bool known = false;       // version 1, XXH3-128
+    uint64_t at = 0;          // file offset
+    uint32_t entries = 0;
+    uint8_t digest[16] = {};
+};
+
+ModelRecord FindRecord(const Launcher& l, uint64_t end)
+{
+    ModelRecord r;
+    for (uint64_t padding = 0; padding <= 7; ++padding) {
+        if (end < PAYLOAD_OFFSET + 40 + padding)
+            break;
+        uint64_t at = end - padding - 40;
+        const uint8_t* raw = l.archive + (at - PAYLOAD_OFFSET);
+        bool zeros = true;
+        for (uint64_t i = 40; i < 40 + padding; ++i)
+            zeros = zeros && raw[i] == 0;
+        if (!zeros)
+            break;
+        uint64_t length = 0;
+        for (int i = 7; i >= 0; --i)
+            length = length << 8 | raw[16 + i];
+        if (memcmp(raw, "QVINTEGR", 8) == 0 && length == at - PAYLOAD_OFFSET) {
+            r.present = true;
+            r.known = raw[8] == 1 && raw[9] == 0 && raw[10] == 1 && raw[11] == 0;
+            r.at = at;
+            r.entries = ReadLE32(raw + 12);
+            memcpy(r.digest, raw + 24, 16);
+            return r;
+        }
+    }
+    return r;
+}
+
+// True when the archive bytes before the record hash to its digest.
+bool DigestMatches(const Launcher& l, const ModelRecord& r)
+{
+    XXH128_canonical_t canonical;
+    XXH128_canonicalFromHash(&canonical, XXH3_128bits(l.archive, static_cast<size_t>(r.at - PAYLOAD_OFFSET)));
+    return memcmp(canonical.digest, r.digest, 16) == 0;
+}
+
 // What the archive holds, walked over the input bytes without the reader.
 struct Model {
     enum Ending { End, NoNul, Unsafe, Truncated, TooLong } ending = End;
@@ -192,17 +245,24 @@ bool IsBareName(const char* name)
 }
 
 // The reader alone: names, byte counts, and where it stops.
-void CheckReader(const Launcher& l, uint64_t* archiveEnd)
+void CheckReader(const Launcher& l, uint64_t* archiveEnd, bool* mismatch)
 {
     static uint8_t buffer[65536];
     PayloadReader reader;
     Check(OpenPayload(&reader, g_launcher.c_str()) == PayloadError::Ok, "cannot open the launcher file");
-    if (reader.limit != UINT64_MAX) {
+    if (reader.limit != UINT64_MAX && reader.integrity == IntegrityState::None) {
         // Only a PE image's certificate table ends the archive before the file does.
         Check(l.headSize >= 2, "archive limited without an image head");
         Check(reader.limit >= PAYLOAD_OFFSET, "archive limit before the payload offset");
     }
-    uint64_t end = reader.limit < l.fileSize() ? reader.limit : l.fileSize();
+    uint64_t certLimit = reader.certSize != 0 && reader.certOffset >= PAYLOAD_OFFSET ? reader.certOffset : UINT64_MAX;
+    uint64_t end = certLimit < l.fileSize() ? certLimit : l.fileSize();
+    ModelRecord record = FindRecord(l, end);
+    Check(record.present == (reader.integrity != IntegrityState::None), "reader and model disagree on the record");
+    if (record.present) {
+        Check(reader.recordOffset == record.at && reader.limit == record.at, "reader found the record elsewhere");
+        end = record.at;
+    }
     *archiveEnd = end;
     Model model = Walk(l, end, 0);
 
@@ -227,7 +287,17 @@ void CheckReader(const Launcher& l, uint64_t* archiveEnd)
     switch (model.ending) {
     case Model::End:
     case Model::TooLong:  // the reader knows no staging path
-        Check(reader.error == PayloadError::Ok, "reader failed on a sound archive", PayloadErrorText(reader.error));
+        if (record.present && record.known) {
+            bool match = record.entries == model.entries.size() && DigestMatches(l, record);
+            Check(reader.integrity == (match ? IntegrityState::Verified : IntegrityState::Mismatch),
+                  "record verified wrongly");
+            Check(reader.error == (match ? PayloadError::Ok : PayloadError::IntegrityMismatch),
+                  "record's verdict not reported", PayloadErrorText(reader.error));
+        } else {
+            Check(reader.integrity == (record.present ? IntegrityState::Unsupported : IntegrityState::None),
+                  "unknown record not left unverified");
+            Check(reader.error == PayloadError::Ok, "reader failed on a sound archive", PayloadErrorText(reader.error));
+        }
         Check(index == model.entries.size(), "reader missed entries");
         Check(reader.trailing < ENTRY_HEADER_SIZE, "reader left a whole header unread");
         // The reader took in the short tail too: it stands at the archive's
@@ -235,6 +305,7 @@ void CheckReader(const Launcher& l, uint64_t* archiveEnd)
         Check(reader.pos == end, "reader stopped before the archive's end");
         Check(reader.pos - reader.trailing == PAYLOAD_OFFSET + model.stopPos,
               "reader's tail does not start after the last entry");
+        *mismatch = reader.integrity == IntegrityState::Mismatch;
         break;
     case Model::NoNul:
         Check(reader.error == PayloadError::NameWithoutNul, "unterminated name not reported");
@@ -250,7 +321,7 @@ void CheckReader(const Launcher& l, uint64_t* archiveEnd)
 }
 
 // The extractor: what lands in the staging folder, and nowhere else.
-void CheckStaging(const Launcher& l, uint64_t archiveEnd)
+void CheckStaging(const Launcher& l, uint64_t archiveEnd, bool mismatch)
 {
     StageResult result;
     bool complete = StagePayloadFile(g_launcher.c_str(), g_stage.c_str(), StageOptions(), &result);
@@ -267,8 +338,11 @@ void CheckStaging(const Launcher& l, uint64_t archiveEnd)
     if (model.ending == Model::Truncated)
         expected.erase(model.entries.back().name);
 
-    Check(complete == (model.ending == Model::End), "staging completeness is wrong",
+    Check(complete == (model.ending == Model::End && !mismatch), "staging completeness is wrong",
           PayloadErrorText(result.error));
+    if (model.ending == Model::End && mismatch)
+        Check(result.error == PayloadError::IntegrityMismatch, "staging stopped for another reason",
+              PayloadErrorText(result.error));
     Check(result.entries == whole, "staging counted a different number of entries");
 
     std::vector<std::string> top = List(g_root);
@@ -325,8 +399,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Launcher launcher = Split(data, size);
     WriteLauncher(launcher);
     uint64_t archiveEnd = 0;
-    CheckReader(launcher, &archiveEnd);
-    CheckStaging(launcher, archiveEnd);
+    bool mismatch = false;
+    CheckReader(launcher, &archiveEnd, &mismatch);
+    CheckStaging(launcher, archiveEnd, mismatch);
     EmptyScratch();
     return 0;
 }

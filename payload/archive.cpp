@@ -1,7 +1,9 @@
 #include "archive.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "digest.h"
 #include "pe_headers.h"
 #include "platform.h"
 
@@ -98,6 +100,66 @@ bool IsSafeEntryName(const char* name)
     return !IsDeviceName(name);
 }
 
+static uint64_t ReadLE64(const unsigned char* b)
+{
+    return static_cast<uint64_t>(ReadLE32(b)) | static_cast<uint64_t>(ReadLE32(b + 4)) << 32;
+}
+
+void EncodeIntegrityRecord(const IntegrityRecord& record, unsigned char* raw)
+{
+    memset(raw, 0, INTEGRITY_RECORD_SIZE);
+    memcpy(raw, INTEGRITY_MAGIC, sizeof INTEGRITY_MAGIC);
+    raw[8] = static_cast<unsigned char>(record.version);
+    raw[9] = static_cast<unsigned char>(record.version >> 8);
+    raw[10] = static_cast<unsigned char>(record.algorithm);
+    raw[11] = static_cast<unsigned char>(record.algorithm >> 8);
+    WriteLE32(raw + 12, record.entries);
+    WriteLE32(raw + 16, static_cast<uint32_t>(record.length));
+    WriteLE32(raw + 20, static_cast<uint32_t>(record.length >> 32));
+    memcpy(raw + 24, record.digest, sizeof record.digest);
+}
+
+bool DecodeIntegrityRecord(const unsigned char* raw, IntegrityRecord* record)
+{
+    if (memcmp(raw, INTEGRITY_MAGIC, sizeof INTEGRITY_MAGIC) != 0)
+        return false;
+    record->version = ReadLE16(raw + 8);
+    record->algorithm = ReadLE16(raw + 10);
+    record->entries = ReadLE32(raw + 12);
+    record->length = ReadLE64(raw + 16);
+    memcpy(record->digest, raw + 24, sizeof record->digest);
+    return true;
+}
+
+const char* IntegrityAlgorithmName(uint16_t algorithm)
+{
+    return algorithm == INTEGRITY_XXH3_128 ? "XXH3-128" : "unknown";
+}
+
+bool FindIntegrityRecord(FILE* file, uint64_t end, IntegrityRecord* record, uint64_t* offset)
+{
+    if (end < PAYLOAD_OFFSET + INTEGRITY_RECORD_SIZE)
+        return false;
+    // The last bytes before end: the record and whatever padding follows it.
+    unsigned char tail[INTEGRITY_RECORD_SIZE + INTEGRITY_MAX_PADDING];
+    size_t span = static_cast<size_t>(std::min<uint64_t>(sizeof tail, end - PAYLOAD_OFFSET));
+    uint64_t start = end - span;
+    if (SeekFile(file, start) != 0 || fread(tail, 1, span, file) != span)
+        return false;
+    for (size_t padding = 0; padding + INTEGRITY_RECORD_SIZE <= span; ++padding) {
+        size_t at = span - padding - INTEGRITY_RECORD_SIZE;
+        if (padding > 0 && tail[span - padding] != 0)
+            break;  // padding is zeros only
+        // The length field must name the record's own place: a stray magic
+        // inside some entry's data does not.
+        if (DecodeIntegrityRecord(tail + at, record) && record->length == start + at - PAYLOAD_OFFSET) {
+            *offset = start + at;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool FindCertificateTable(FILE* file, uint64_t* offset, uint64_t* size)
 {
     PeHeaders headers;
@@ -123,6 +185,27 @@ PayloadError OpenPayload(PayloadReader* reader, const char* path)
     if (FindCertificateTable(reader->file, &reader->certOffset, &reader->certSize) &&
         reader->certOffset >= PAYLOAD_OFFSET)
         reader->limit = reader->certOffset;
+    uint64_t fileEnd = 0;
+    if (!FileEnd(reader->file, &fileEnd)) {
+        fclose(reader->file);
+        reader->file = nullptr;
+        return reader->error = PayloadError::ReadFailed;
+    }
+    reader->end = std::min(fileEnd, reader->limit);
+    // One small read at the end says whether there is a record to verify.
+    if (FindIntegrityRecord(reader->file, reader->end, &reader->record, &reader->recordOffset)) {
+        reader->limit = reader->end = reader->recordOffset;
+        reader->integrity = IntegrityState::Unsupported;
+        if (reader->record.version == INTEGRITY_VERSION && reader->record.algorithm == INTEGRITY_XXH3_128) {
+            reader->digest = new ArchiveDigest();
+            reader->integrity = IntegrityState::Pending;
+            if (!reader->digest->Valid()) {  // no memory for its state: read unverified
+                delete reader->digest;
+                reader->digest = nullptr;
+                reader->integrity = IntegrityState::Unsupported;
+            }
+        }
+    }
     // A file shorter than PAYLOAD_OFFSET simply holds an empty archive: the
     // first header read comes back short.
     if (SeekFile(reader->file, PAYLOAD_OFFSET) != 0) {
@@ -142,15 +225,50 @@ static size_t ReadBounded(PayloadReader* reader, void* buffer, size_t count)
         count = static_cast<size_t>(room);
     size_t got = count == 0 ? 0 : fread(buffer, 1, count, reader->file);
     reader->pos += got;
+    if (reader->digest != nullptr)
+        reader->digest->Update(buffer, got);
     if (got < count && ferror(reader->file))
         reader->error = PayloadError::ReadFailed;
     return got;
+}
+
+// At the archive's end: every byte up to the record has passed the digest.
+static void ConcludeIntegrity(PayloadReader* reader)
+{
+    if (reader->integrity != IntegrityState::Pending)
+        return;
+    unsigned char digest[DIGEST_SIZE];
+    reader->digest->Final(digest);
+    bool match = reader->digest->Valid() && reader->entries == reader->record.entries &&
+                 memcmp(digest, reader->record.digest, DIGEST_SIZE) == 0;
+    delete reader->digest;
+    reader->digest = nullptr;
+    reader->integrity = match ? IntegrityState::Verified : IntegrityState::Mismatch;
+    if (!match)
+        reader->error = PayloadError::IntegrityMismatch;
 }
 
 bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header)
 {
     if (reader->file == nullptr || reader->error != PayloadError::Ok)
         return false;
+    if (reader->digest == nullptr && reader->remaining > 0) {
+        // Nothing to verify: skip the data unread. Data cut short by the
+        // file's end shows here as it would when read.
+        uint64_t next = reader->pos + reader->remaining;
+        if (next > reader->end) {
+            reader->pos = std::max(reader->pos, reader->end);
+            reader->remaining = 0;
+            reader->error = PayloadError::TruncatedData;
+            return false;
+        }
+        if (SeekFile(reader->file, next) != 0) {
+            reader->error = PayloadError::ReadFailed;
+            return false;
+        }
+        reader->pos = next;
+        reader->remaining = 0;
+    }
     unsigned char scratch[4096];
     while (reader->remaining > 0) {
         size_t want = reader->remaining < sizeof scratch ? reader->remaining : sizeof scratch;
@@ -162,10 +280,13 @@ bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header)
     if (got < sizeof raw) {
         // Fewer than 132 bytes left: the end of the archive. Whatever stands
         // there (a packer's slack, a signing tool's padding) is not an entry.
-        if (reader->error == PayloadError::Ok)
+        if (reader->error == PayloadError::Ok) {
             reader->trailing = got;
+            ConcludeIntegrity(reader);
+        }
         return false;
     }
+    ++reader->entries;
     PayloadError decoded = DecodeEntryHeader(raw, header);
     if (decoded != PayloadError::Ok) {
         reader->error = decoded;
@@ -196,4 +317,6 @@ void ClosePayload(PayloadReader* reader)
     if (reader->file != nullptr)
         fclose(reader->file);
     reader->file = nullptr;
+    delete reader->digest;
+    reader->digest = nullptr;
 }

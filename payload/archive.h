@@ -7,10 +7,25 @@
 //   offset 128  size   4 bytes, unsigned little-endian
 //   offset 132  data   size bytes
 //
-// There is no magic, count, index or checksum: the archive ends where a whole
-// header can no longer be read. A launcher signed after packing carries its
-// certificate table at the end of the file; the PE header says where it starts,
-// and the archive ends there.
+// There is no magic, count or index: the archive ends where a whole header can
+// no longer be read. A launcher signed after packing carries its certificate
+// table at the end of the file; the PE header says where it starts, and the
+// archive ends there.
+//
+// The packer appends an integrity record after the last entry. It is shorter
+// than a header, so a reader that does not know it takes it for trailing bytes
+// and ignores it. It ends the file, or the bytes before a certificate table
+// followed by at most 7 zero bytes (signing tools align the table to 8):
+//
+//   offset 0    magic      8 bytes, "QVINTEGR"
+//   offset 8    version    2 bytes, 1
+//   offset 10   algorithm  2 bytes, 1: XXH3-128
+//   offset 12   entries    4 bytes, the number of entries before it
+//   offset 16   length     8 bytes, its own offset less PAYLOAD_OFFSET
+//   offset 24   digest     16 bytes, of every byte from PAYLOAD_OFFSET up to it
+//
+// All numbers are unsigned little-endian; the digest is XXH128's canonical
+// (big-endian) form.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +38,12 @@ const size_t ENTRY_SIZE_FIELD = ENTRY_NAME_SIZE;  // offset of the size field
 const size_t ENTRY_HEADER_SIZE = 132;
 const size_t STAGE_PATH_SIZE = 260;  // MAX_PATH: every path buffer
 const char STAGE_DIR_NAME[] = "tmpsoft";
+
+const size_t INTEGRITY_RECORD_SIZE = 40;
+const size_t INTEGRITY_MAX_PADDING = 7;  // zero bytes a signing tool may add after it
+const unsigned char INTEGRITY_MAGIC[8] = {'Q', 'V', 'I', 'N', 'T', 'E', 'G', 'R'};
+const uint16_t INTEGRITY_VERSION = 1;
+const uint16_t INTEGRITY_XXH3_128 = 1;
 
 // One entry header, decoded. Never laid over file bytes: see DecodeEntryHeader.
 struct PayloadEntryHeader {
@@ -44,7 +65,8 @@ struct PayloadEntryHeader {
     X(CannotCreate, "cannot create the staged file")                              \
     X(WriteFailed, "cannot write the staged file")                                \
     X(Cancelled, "staging was cancelled")                                         \
-    X(NoArchive, "the launcher file ends before the payload offset")
+    X(NoArchive, "the launcher file ends before the payload offset")              \
+    X(IntegrityMismatch, "the archive does not match its integrity record")
 
 enum class PayloadError {
 #define PAYLOAD_ERROR_ENUM(name, text) name,
@@ -73,24 +95,68 @@ void EncodeEntryHeader(const char* name, uint32_t size, unsigned char* raw);
 // code page that byte would be a separator.
 bool IsSafeEntryName(const char* name);
 
+// One integrity record, decoded.
+struct IntegrityRecord {
+    uint16_t version = 0;
+    uint16_t algorithm = 0;
+    uint32_t entries = 0;
+    uint64_t length = 0;
+    unsigned char digest[16] = {};
+};
+
+// Encodes a record into INTEGRITY_RECORD_SIZE bytes.
+void EncodeIntegrityRecord(const IntegrityRecord& record, unsigned char* raw);
+// Decodes INTEGRITY_RECORD_SIZE bytes; false unless they start with the magic.
+bool DecodeIntegrityRecord(const unsigned char* raw, IntegrityRecord* record);
+// The algorithm's name ("XXH3-128"), or "unknown".
+const char* IntegrityAlgorithmName(uint16_t algorithm);
+
+// Looks for an integrity record ending at end, or followed by up to
+// INTEGRITY_MAX_PADDING zero bytes up to end, whose length field names its
+// own place. Sets *offset to where it starts.
+bool FindIntegrityRecord(FILE* file, uint64_t end, IntegrityRecord* record, uint64_t* offset);
+
 // Where a signed PE image's certificate table lies, read from its security
 // data directory. Returns false for an unsigned or non-PE file.
 bool FindCertificateTable(FILE* file, uint64_t* offset, uint64_t* size);
 
+// What the reader knows of the archive's integrity record.
+enum class IntegrityState {
+    None,         // no record: nothing to verify
+    Unsupported,  // a record of a version or algorithm this reader does not know
+    Pending,      // a record, and the archive not yet read to its end
+    Verified,     // every byte and the entry count match the record
+    Mismatch,     // they do not
+};
+
+class ArchiveDigest;
+
 // A forward-only reader over a launcher file's archive. Verbs: OpenPayload,
 // NextPayloadEntry, ReadPayloadData, ClosePayload.
+//
+// With a record, every byte read is fed to the digest as it passes, so the
+// verification costs no second read; NextPayloadEntry concludes it at the
+// archive's end and fails with IntegrityMismatch when it does not hold.
+// Without one, data left unread is skipped by seeking.
 struct PayloadReader {
     FILE* file = nullptr;
     uint64_t pos = 0;           // file offset of the next unread byte
-    uint64_t limit = UINT64_MAX;  // start of a certificate table at or after PAYLOAD_OFFSET
+    uint64_t limit = UINT64_MAX;  // where the archive must end: a certificate table or the record
+    uint64_t end = 0;           // the file's end, or the limit if that comes first
     uint64_t certOffset = 0;    // certificate table, if the image is signed
     uint64_t certSize = 0;
     uint32_t remaining = 0;     // unread data bytes of the current entry
     uint64_t trailing = 0;      // bytes after the last entry, known at the end
+    unsigned entries = 0;       // headers read
+    IntegrityState integrity = IntegrityState::None;
+    IntegrityRecord record;     // when integrity is not None
+    uint64_t recordOffset = 0;
+    ArchiveDigest* digest = nullptr;  // owned; while integrity is Pending
     PayloadError error = PayloadError::Ok;
 };
 
-// Opens path and positions the reader at PAYLOAD_OFFSET.
+// Opens path, finds a certificate table and an integrity record, and
+// positions the reader at PAYLOAD_OFFSET.
 PayloadError OpenPayload(PayloadReader* reader, const char* path);
 // Reads the next header, first skipping what is left of the current entry's
 // data. Returns true with *header filled; false at the end of the archive

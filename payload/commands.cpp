@@ -87,29 +87,47 @@ void CutAtLastSeparator(char* path, unsigned codePage)
         *last = '\0';
 }
 
-void RunEditionCommand(int buttonId, char* stageDir)
+CommandOutcome StagingFailure(PayloadError error)
+{
+    switch (error) {
+    case PayloadError::NoTempPath:
+    case PayloadError::PathTooLong:
+    case PayloadError::CannotCreate:
+    case PayloadError::WriteFailed:
+        return CommandOutcome::CannotWrite;
+    default:
+        // The file could not be opened or read, or what it holds is not a
+        // whole, sound archive: a new copy is the remedy.
+        return CommandOutcome::Damaged;
+    }
+}
+
+CommandOutcome RunEditionCommand(int buttonId, char* stageDir, const StageOptions& options)
 {
     const EditionCommand* command = FindEditionCommand(buttonId);
     if (command == nullptr || !command->stages)
-        return;
+        return CommandOutcome::Quit;
 
     memset(stageDir, 0, STAGE_PATH_SIZE);
-    bool complete = ExtractPayload(stageDir);
+    StageResult result;
+    bool complete = ExtractPayload(stageDir, options, &result);
     if (stageDir[0] == '\0')
-        return;  // no staging folder: nothing may land in the current drive's root
+        return CommandOutcome::CannotWrite;  // no staging folder: nothing may land in the current drive's root
 
     if (command->writesCurrentPath)
         WriteCurrentPath(stageDir);
 
     // A setup program started from half-staged files would install a broken product.
-    if (!complete || command->programFormat == nullptr)
-        return;
+    if (!complete)
+        return StagingFailure(result.error);
+    if (command->programFormat == nullptr)
+        return CommandOutcome::CannotStart;
     char program[STAGE_PATH_SIZE];
     if (!FormatPath(program, command->programFormat, stageDir))
-        return;
+        return CommandOutcome::CannotStart;
 #ifndef _WIN32
     if (!MatchFileNameCase(program))
-        return;
+        return CommandOutcome::CannotStart;
 #endif
-    StartProgram(program);
+    return StartProgram(program) ? CommandOutcome::Started : CommandOutcome::CannotStart;
 }

@@ -121,3 +121,20 @@ int SeekFile(FILE* file, uint64_t offset)
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET);
 #endif
 }
+
+bool FileEnd(FILE* file, uint64_t* length)
+{
+#ifdef _WIN32
+    if (fseeko64(file, 0, SEEK_END) != 0)
+        return false;
+    off64_t at = ftello64(file);
+#else
+    if (fseeko(file, 0, SEEK_END) != 0)
+        return false;
+    off_t at = ftello(file);
+#endif
+    if (at < 0)
+        return false;
+    *length = static_cast<uint64_t>(at);
+    return true;
+}

@@ -38,6 +38,8 @@ const char PATH_SEPARATOR = '/';
 
 // Large-file aware positioning on the runtime's FILE streams.
 int SeekFile(FILE* file, uint64_t offset);
+// The file's length, found by seeking to its end (the position is left there).
+bool FileEnd(FILE* file, uint64_t* length);
 
 // Starts the program at path (a full path) on its own and returns at once,
 // without waiting: shown normally, with the quoted path as its whole command

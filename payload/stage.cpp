@@ -37,6 +37,15 @@ bool Stop(StageResult* result, PayloadError error, const char* name)
     return false;
 }
 
+// Closes the reader, keeping what it learnt of the integrity record, and stops.
+bool Close(PayloadReader* reader, StageResult* result, PayloadError error, const char* name)
+{
+    result->integrity = reader->integrity;
+    result->record = reader->record;
+    ClosePayload(reader);
+    return Stop(result, error, name);
+}
+
 }  // namespace
 
 bool StagePayloadFile(const char* launcherPath, const char* stageDir,
@@ -55,8 +64,7 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
     // no complete staging. Reading the last filler byte leaves the stream at
     // the payload offset, where the reader expects it.
     if (SeekFile(reader.file, PAYLOAD_OFFSET - 1) != 0 || fgetc(reader.file) == EOF) {
-        ClosePayload(&reader);
-        return Stop(result, PayloadError::NoArchive, nullptr);
+        return Close(&reader, result, PayloadError::NoArchive, nullptr);
     }
 
     size_t bufferSize = STAGE_COPY_BUFFER_SIZE;
@@ -73,21 +81,18 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
         const char* name = header.name;
         if (options.mapName != nullptr) {
             if (!options.mapName(header.name, fileName, sizeof fileName, options.context)) {
-                ClosePayload(&reader);
-                return Stop(result, PayloadError::NameNotConvertible, header.name);
+                return Close(&reader, result, PayloadError::NameNotConvertible, header.name);
             }
             name = fileName;
         }
         char target[STAGE_PATH_SIZE];
         memset(target, 0, sizeof target);
         if (!JoinPath(stageDir, name, target)) {
-            ClosePayload(&reader);
-            return Stop(result, PayloadError::PathTooLong, header.name);
+            return Close(&reader, result, PayloadError::PathTooLong, header.name);
         }
         FILE* out = fopen(target, "wb");
         if (out == nullptr) {
-            ClosePayload(&reader);
-            return Stop(result, PayloadError::CannotCreate, header.name);
+            return Close(&reader, result, PayloadError::CannotCreate, header.name);
         }
         setvbuf(out, nullptr, _IONBF, 0);  // whole blocks go straight to the file
         bool written = true;
@@ -98,13 +103,14 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
                 break;
             }
             result->bytes += got;
+            if (options.progress != nullptr)
+                options.progress(reader.pos - PAYLOAD_OFFSET, reader.end - PAYLOAD_OFFSET, options.context);
         }
         if (fclose(out) != 0)
             written = false;
         if (!written) {
             remove(target);
-            ClosePayload(&reader);
-            return Stop(result, PayloadError::WriteFailed, header.name);
+            return Close(&reader, result, PayloadError::WriteFailed, header.name);
         }
         if (reader.error != PayloadError::Ok) {
             // The archive ended (or could not be read) inside this entry: a
@@ -116,9 +122,11 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
         if (options.entryStaged != nullptr)
             options.entryStaged(name, header.size, options.context);
     }
-    ClosePayload(&reader);
     if (reader.error != PayloadError::Ok)
-        return Stop(result, reader.error, header.name);
+        // A mismatch belongs to the whole archive, not to the last entry read.
+        return Close(&reader, result, reader.error,
+                     reader.error == PayloadError::IntegrityMismatch ? nullptr : header.name);
+    Close(&reader, result, PayloadError::Ok, nullptr);
     result->complete = true;
     return true;
 }
@@ -135,8 +143,12 @@ bool BuildStageDir(const char* tempPath, char* stageDir)
     return true;
 }
 
-bool ExtractPayload(char* stageDir)
+bool ExtractPayload(char* stageDir, const StageOptions& options, StageResult* result)
 {
+    StageResult own;
+    if (result == nullptr)
+        result = &own;
+    *result = StageResult();
     // With no temporary folder at all the staging path is the bare relative
     // "tmpsoft", as it always has been; one too long to take it stages nothing.
     char tempPath[STAGE_PATH_SIZE];
@@ -144,6 +156,7 @@ bool ExtractPayload(char* stageDir)
     DWORD tempLen = GetTempPathA(STAGE_PATH_SIZE, tempPath);
     if (tempLen >= STAGE_PATH_SIZE || !BuildStageDir(tempPath, stageDir)) {
         stageDir[0] = '\0';
+        result->error = PayloadError::NoTempPath;
         return false;
     }
 
@@ -153,6 +166,5 @@ bool ExtractPayload(char* stageDir)
     DWORD ownLen = GetModuleFileNameA(nullptr, ownPath, STAGE_PATH_SIZE);
     bool haveOwnPath = ownLen > 0 && ownLen < STAGE_PATH_SIZE;
 
-    StageResult result;
-    return StagePayloadFile(haveOwnPath ? ownPath : nullptr, stageDir, StageOptions(), &result);
+    return StagePayloadFile(haveOwnPath ? ownPath : nullptr, stageDir, options, result);
 }

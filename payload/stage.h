@@ -15,6 +15,9 @@ struct StageOptions {
     bool (*mapName)(const char* stored, char* out, size_t outSize, void* context) = nullptr;
     // Told of each entry once its file is complete.
     void (*entryStaged)(const char* name, uint32_t size, void* context) = nullptr;
+    // Told after each block written: archive bytes read so far out of the
+    // archive's length (entry headers included).
+    void (*progress)(uint64_t done, uint64_t total, void* context) = nullptr;
     void* context = nullptr;
 };
 
@@ -24,6 +27,8 @@ struct StageResult {
     unsigned entries = 0;     // files written in full
     uint64_t bytes = 0;       // data bytes written
     char stoppedAt[ENTRY_NAME_SIZE] = {};  // stored name of the entry where staging stopped
+    IntegrityState integrity = IntegrityState::None;  // the archive's record, verified on the way
+    IntegrityRecord record;
 };
 
 // Creates stageDir (one level; an existing folder is fine), then writes each
@@ -32,7 +37,10 @@ struct StageResult {
 // safely or in full; files written before it stay. A file that could not be
 // written in full (a failed write, or an archive that ends or cannot be read
 // inside its data) is removed. A launcher file that ends before
-// PAYLOAD_OFFSET stages nothing and is incomplete (NoArchive). launcherPath
+// PAYLOAD_OFFSET stages nothing and is incomplete (NoArchive). An archive
+// with an integrity record is verified in the same pass; a mismatch, known
+// once the last entry is read, makes the staging incomplete
+// (IntegrityMismatch) and leaves the files written. launcherPath
 // may be null: the folder is created and nothing is staged. Returns
 // result.complete.
 bool StagePayloadFile(const char* launcherPath, const char* stageDir,
@@ -46,5 +54,6 @@ bool BuildStageDir(const char* tempPath, char* stageDir);
 // Stages the running launcher's own payload into the temporary folder's
 // "tmpsoft". stageDir is a STAGE_PATH_SIZE buffer; on return it holds the
 // staging path (empty only when the temporary path is too long to take it).
-// Returns true when staging completed.
-bool ExtractPayload(char* stageDir);
+// Returns true when staging completed; result, when given, says how it ended.
+bool ExtractPayload(char* stageDir, const StageOptions& options = StageOptions(),
+                    StageResult* result = nullptr);

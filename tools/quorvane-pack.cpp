@@ -45,13 +45,17 @@ const char USAGE[] =
     "         PATH... (files, or folders of files), in ascending name order\n"
     "         ignoring case; every input is judged before anything is written,\n"
     "         OUT must be neither STUB nor an input nor inside a PATH folder;\n"
-    "         written beside OUT, flushed to disk and renamed into place\n"
+    "         written beside OUT, flushed to disk and renamed into place; an\n"
+    "         integrity record (XXH3-128 of the archive) follows the last entry\n"
     "list     show each entry (offset, size, name in UTF-8), the totals, where\n"
     "         the image and the filler end, trailing bytes, a certificate table,\n"
-    "         whether the stub is the launcher and which editions can start\n"
-    "check    validate as list does; print nothing when the launcher is sound\n"
+    "         whether the stub is the launcher, which editions can start and the\n"
+    "         integrity record: none, or its algorithm and ok or mismatch\n"
+    "check    validate as list does; print nothing when the launcher is sound;\n"
+    "         a mismatch with the integrity record is damage\n"
     "extract  stage the entries into DIR the way the launcher does, names\n"
-    "         converted to UTF-8\n"
+    "         converted to UTF-8, verifying the integrity record on the way;\n"
+    "         says whether it was verified\n"
     "\n"
     "An edition can start when its setup program is packed (any case):\n"
     "ZelkSetupGb.exe (Simplified Chinese) or ZelkSetupbig5.exe (Traditional\n"
@@ -68,6 +72,8 @@ const char USAGE[] =
     "  --exclude GLOB     build: skip files and folders whose name matches GLOB\n"
     "                     (* and ?, letters in any case); may be repeated\n"
     "  --force            build: accept a stub without MZ and PE signatures\n"
+    "  --no-integrity     build: no integrity record (the archive as older\n"
+    "                     packers wrote it)\n"
     "  -q, --quiet        build: no progress display and no editions line\n"
     "  -v, --verbose      build, extract: list each entry as it is packed or staged\n"
     "  --json             list: print the report as one JSON object\n"
@@ -173,6 +179,7 @@ struct Arguments {
     unsigned codePage = DEFAULT_CODE_PAGE;
     unsigned char filler = 0xCD;
     bool force = false;
+    bool noIntegrity = false;
     bool quiet = false;
     bool verbose = false;
     bool json = false;
@@ -189,7 +196,7 @@ bool OptionApplies(const std::string& command, const std::string& option)
         const char* command;
         const char* options;
     } table[] = {
-        {"build", " -o --output --stub --codepage --filler --exclude --force -q --quiet -v --verbose "},
+        {"build", " -o --output --stub --codepage --filler --exclude --force --no-integrity -q --quiet -v --verbose "},
         {"list", " --codepage --json "},
         {"check", " --codepage --strict "},
         {"extract", " --codepage -v --verbose "},
@@ -228,6 +235,8 @@ int Parse(const std::vector<std::string>& args, Arguments* parsed)
         parsed->options.push_back(arg);
         if (arg == "--force") {
             parsed->force = true;
+        } else if (arg == "--no-integrity") {
+            parsed->noIntegrity = true;
         } else if (arg == "--json") {
             parsed->json = true;
         } else if (arg == "--strict") {
@@ -395,6 +404,7 @@ int Build(const Arguments& args)
     request.codePage = args.codePage;
     request.filler = args.filler;
     request.force = args.force;
+    request.integrity = !args.noIntegrity;
     request.excludes = args.excludes;
     request.progress = OnProgress;
     request.entryStarted = OnEntryStarted;
@@ -438,7 +448,41 @@ bool IsDamage(PayloadError error)
 {
     return error == PayloadError::NameWithoutNul || error == PayloadError::UnsafeName ||
            error == PayloadError::TruncatedData || error == PayloadError::NameNotConvertible ||
-           error == PayloadError::NoArchive;
+           error == PayloadError::NoArchive || error == PayloadError::IntegrityMismatch;
+}
+
+// One line on the integrity record, for list and extract.
+std::string IntegrityText(IntegrityState state, const IntegrityRecord& record)
+{
+    std::string algorithm = IntegrityAlgorithmName(record.algorithm);
+    switch (state) {
+    case IntegrityState::None:
+        return "none";
+    case IntegrityState::Unsupported:
+        return "version " + std::to_string(record.version) + ", algorithm " + std::to_string(record.algorithm) +
+               ": not known to this version, not verified";
+    case IntegrityState::Pending:
+        return algorithm + ", not verified: the archive is damaged before its end";
+    case IntegrityState::Verified:
+        return algorithm + ", ok";
+    case IntegrityState::Mismatch:
+        return algorithm + ", mismatch";
+    }
+    return "unknown";
+}
+
+const char* IntegrityStatus(IntegrityState state)
+{
+    switch (state) {
+    case IntegrityState::Verified:
+        return "ok";
+    case IntegrityState::Mismatch:
+        return "mismatch";
+    case IntegrityState::Unsupported:
+        return "unsupported";
+    default:
+        return "unchecked";
+    }
 }
 
 int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, const std::string& name)
@@ -446,6 +490,10 @@ int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, c
     if (!IsDamage(error)) {
         Message(file + ": " + PayloadErrorText(error));
         return EXIT_USAGE;
+    }
+    if (error == PayloadError::IntegrityMismatch) {
+        Message(file + ": damaged: " + PayloadErrorText(error) + ": get a new copy");
+        return EXIT_REFUSED;
     }
     std::string where = "entry at " + Hex(offset);
     if (!name.empty())
@@ -512,6 +560,12 @@ void PrintJson(const std::string& file, const LauncherReport& report, PayloadErr
                Number(report.certSize).c_str());
     else
         printf("  \"certificate_table\": null,\n");
+    if (report.integrity == IntegrityState::None)
+        printf("  \"integrity\": null,\n");
+    else
+        printf("  \"integrity\": {\"offset\": %s, \"version\": %u, \"algorithm\": %s, \"status\": \"%s\"},\n",
+               Number(report.recordOffset).c_str(), report.record.version,
+               JsonString(IntegrityAlgorithmName(report.record.algorithm)).c_str(), IntegrityStatus(report.integrity));
     printf("  \"launcher_stub\": %s,\n  \"editions\": [", report.launcherStub ? "true" : "false");
     for (size_t i = 0; i < EDITION_COUNT; ++i)
         printf("%s\n    {\"language\": \"%s\", \"program\": \"%s\", \"packed\": %s, \"offered\": %s}", i ? "," : "",
@@ -553,6 +607,11 @@ void PrintReport(const LauncherReport& report, PayloadError error)
         printf("archive ends at %s\n", Hex(report.archiveEnd).c_str());
         printf("trailing bytes: %llu\n", static_cast<unsigned long long>(report.trailing));
     }
+    if (report.integrity == IntegrityState::None)
+        printf("integrity record: none\n");
+    else
+        printf("integrity record at %s: %s\n", Hex(report.recordOffset).c_str(),
+               IntegrityText(report.integrity, report.record).c_str());
     if (report.signedImage)
         printf("certificate table at %s, %llu bytes (not an entry)\n", Hex(report.certOffset).c_str(),
                static_cast<unsigned long long>(report.certSize));
@@ -620,8 +679,10 @@ int Extract(const Arguments& args)
 #ifdef _WIN32
     SetLastError(0);
 #endif
-    if (ExtractLauncher(file, args.operands[1], args.codePage, OnEntryStaged, &verbose, &result))
+    if (ExtractLauncher(file, args.operands[1], args.codePage, OnEntryStaged, &verbose, &result)) {
+        printf("integrity record: %s\n", IntegrityText(result.integrity, result.record).c_str());
         return EXIT_SUCCESS_CODE;
+    }
     // The staging code keeps no reason of its own; the system's last word is it.
     std::string reason = HostErrorText();
     bool systemFault = result.error == PayloadError::CannotOpenLauncher || result.error == PayloadError::ReadFailed ||

@@ -1,5 +1,6 @@
 #include "launcher_dlg.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "about_dlg.h"
@@ -34,7 +35,8 @@ DEFINE_MESSAGE_MAP(CLauncherDlg,
     MapClicked<IDC_SETUP_TRADITIONAL, &CLauncherDlg::OnSetupTraditional>(),
     MapCtlColor<&CLauncherDlg::OnCtlColor>(),
     MapClicked<IDC_EXIT_SETUP, &CLauncherDlg::OnExitSetup>(),
-    MapClicked<IDC_SETUP_ENGLISH, &CLauncherDlg::OnSetupEnglish>())
+    MapClicked<IDC_SETUP_ENGLISH, &CLauncherDlg::OnSetupEnglish>(),
+    MapSetCursor<&CLauncherDlg::OnSetCursor>())
 
 BOOL CLauncherDlg::OnInitDialog()
 {
@@ -99,9 +101,26 @@ void CLauncherDlg::OnPaint()
         int x = (rect.right - rect.left - cxIcon + 1) / 2;
         int y = (rect.bottom - rect.top - cyIcon + 1) / 2;
         dc.DrawIcon(x, y, m_hIcon);
+    } else if (m_bShowProgress) {
+        // The splash is the background brush; only the bar is drawn on it.
+        CPaintDC dc(m_hWnd);
+        DrawProgress(dc.GetSafeHdc());
     } else {
         Default();
     }
+}
+
+BOOL CLauncherDlg::OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message)
+{
+    (void)pWnd;
+    (void)nHitTest;
+    (void)message;
+    if (!m_bStaging) {
+        Default();
+        return FALSE;
+    }
+    ::SetCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
+    return TRUE;
 }
 
 HCURSOR CLauncherDlg::OnQueryDragIcon()
@@ -109,10 +128,123 @@ HCURSOR CLauncherDlg::OnQueryDragIcon()
     return static_cast<HCURSOR>(m_hIcon);
 }
 
+namespace {
+
+// Staging shorter than this changes nothing on the screen.
+const DWORD PROGRESS_AFTER_MS = 1000;
+// How often the bar is redrawn at most.
+const DWORD PROGRESS_EVERY_MS = 100;
+
+}  // namespace
+
 void CLauncherDlg::RunCommand(int buttonId)
 {
-    RunEditionCommand(buttonId, m_szStageDir);
+    const EditionCommand* command = FindEditionCommand(buttonId);
+    if (command == nullptr || !command->stages) {
+        RunEditionCommand(buttonId, m_szStageDir);
+        OnOK();
+        return;
+    }
+
+    // From the click until the setup program has started.
+    HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
+    m_bStaging = true;
+    m_bShowProgress = false;
+    m_dwStageStart = ::GetTickCount();
+    StageOptions options;
+    options.progress = &CLauncherDlg::OnStageProgress;
+    options.context = this;
+    CommandOutcome outcome = RunEditionCommand(buttonId, m_szStageDir, options);
+    m_bStaging = false;
+    ::SetCursor(previous);
+    if (outcome != CommandOutcome::Started && outcome != CommandOutcome::Quit)
+        ShowFailure(buttonId, outcome);
     OnOK();
+}
+
+void CLauncherDlg::OnStageProgress(uint64_t done, uint64_t total, void* context)
+{
+    auto* self = static_cast<CLauncherDlg*>(context);
+#ifdef QUORVANE_TEST_STAGE_DELAY_MS
+    ::Sleep(QUORVANE_TEST_STAGE_DELAY_MS);  // test builds only: a slow disk
+#endif
+    self->m_ullStaged = done;
+    self->m_ullTotal = total;
+    DWORD now = ::GetTickCount();
+    if (!self->m_bShowProgress && now - self->m_dwStageStart >= PROGRESS_AFTER_MS) {
+        self->m_bShowProgress = true;
+        self->m_dwLastShown = now - PROGRESS_EVERY_MS;
+    }
+    if (self->m_bShowProgress && now - self->m_dwLastShown >= PROGRESS_EVERY_MS) {
+        RECT bar = self->ProgressRect();
+        ::InvalidateRect(self->m_hWnd, &bar, TRUE);
+        ::UpdateWindow(self->m_hWnd);
+        self->m_dwLastShown = now;
+    }
+    self->PumpWaitingMessages();
+}
+
+void CLauncherDlg::PumpWaitingMessages()
+{
+    // Painting and messages sent from outside (which is how Windows asks
+    // whether a window still answers) are handled; input stays queued, so
+    // nothing can be clicked while the staging runs. The bound keeps a window
+    // that never validates from holding the staging up.
+    MSG msg;
+    for (int i = 0; i < 64 && ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE); ++i) {
+        if (msg.message == WM_QUIT) {
+            ::PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        ::DispatchMessageW(&msg);
+    }
+}
+
+RECT CLauncherDlg::ProgressRect() const
+{
+    RECT client;
+    GetClientRect(&client);
+    RECT bar = {client.left + 20, client.bottom - 30, client.right - 20, client.bottom - 10};
+    return bar;
+}
+
+void CLauncherDlg::DrawProgress(HDC dc) const
+{
+    RECT bar = ProgressRect();
+    ::FillRect(dc, &bar, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    RECT filled = bar;
+    if (m_ullTotal > 0) {
+        uint64_t width = static_cast<uint64_t>(bar.right - bar.left);
+        uint64_t done = m_ullStaged < m_ullTotal ? m_ullStaged : m_ullTotal;
+        filled.right = bar.left + static_cast<LONG>(width * done / m_ullTotal);
+    } else {
+        filled.right = bar.left;
+    }
+    ::FillRect(dc, &filled, ::GetSysColorBrush(COLOR_HIGHLIGHT));
+    ::FrameRect(dc, &bar, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+
+    // Bytes staged out of the archive's total, in MB: language-neutral.
+    wchar_t text[64] = {};
+    _snwprintf(text, sizeof text / sizeof text[0] - 1, L"%.1f / %.1f MB", m_ullStaged / 1048576.0, m_ullTotal / 1048576.0);
+    int oldMode = ::SetBkMode(dc, TRANSPARENT);
+    COLORREF oldColour = ::SetTextColor(dc, RGB(0, 0, 0));
+    HGDIOBJ oldFont = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessage(WM_GETFONT)));
+    ::DrawTextW(dc, text, -1, &bar, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    ::SelectObject(dc, oldFont);
+    ::SetTextColor(dc, oldColour);
+    ::SetBkMode(dc, oldMode);
+}
+
+void CLauncherDlg::ShowFailure(int buttonId, CommandOutcome outcome)
+{
+    UINT message = outcome == CommandOutcome::Damaged       ? IDS_MESSAGE_DAMAGED
+                   : outcome == CommandOutcome::CannotWrite ? IDS_MESSAGE_CANNOT_WRITE
+                                                            : IDS_MESSAGE_CANNOT_START;
+    UINT block = IDS_EDITION_MESSAGES + 16 * static_cast<UINT>(buttonId - IDC_SETUP_SIMPLIFIED);
+    CString caption, text;
+    caption.LoadString(block + IDS_MESSAGE_CAPTION);
+    text.LoadString(block + message);
+    ::MessageBoxW(m_hWnd, text, caption, MB_OK | MB_ICONERROR);
 }
 
 void CLauncherDlg::OnSetupSimplified()

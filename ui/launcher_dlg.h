@@ -1,12 +1,19 @@
 // The launcher window: the splash picture with its picture buttons.
 #pragma once
 
+#include <cstdint>
+
+#include "commands.h"
 #include "framework.h"
 #include "resource.h"
 #include "stage.h"
 
 // The launcher's main dialog: paints the splash, routes the buttons to the
-// edition commands and owns the staging path they fill.
+// edition commands and owns the staging path they fill. While a command
+// stages, the window shows a wait cursor and keeps painting and answering;
+// staging that takes longer than a second draws its progress over the bottom
+// of the splash. A command that does not end with its setup program started
+// tells the user why, in the edition's language.
 class CLauncherDlg : public CDialog {
 public:
     explicit CLauncherDlg(CWnd* pParent = nullptr);
@@ -23,6 +30,7 @@ protected:
     void OnPaint();
     HCURSOR OnQueryDragIcon();
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
+    BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
     void OnSetupSimplified();
     void OnSetupTraditional();
     void OnSetupEnglish();
@@ -37,7 +45,24 @@ protected:
     CBitmapButton m_btnSimplified;
     HICON m_hIcon;
 
+    // Staging feedback.
+    bool m_bStaging = false;        // a command is staging: wait cursor, input left queued
+    bool m_bShowProgress = false;   // staging has run past the threshold: the bar is drawn
+    DWORD m_dwStageStart = 0;       // GetTickCount at the click
+    DWORD m_dwLastShown = 0;        // when the bar was last invalidated
+    uint64_t m_ullStaged = 0;       // archive bytes read so far
+    uint64_t m_ullTotal = 0;        // the archive's length
+
 private:
-    // Runs the edition command of a button, then ends the dialog.
+    // Runs the edition command of a button, tells the user when it did not
+    // end with its setup program started, then ends the dialog.
     void RunCommand(int buttonId);
+    // The staging's progress callback: draws the bar and handles what must
+    // not wait (painting, messages sent by other programs).
+    static void OnStageProgress(uint64_t done, uint64_t total, void* context);
+    void PumpWaitingMessages();
+    RECT ProgressRect() const;
+    void DrawProgress(HDC dc) const;
+    // The message box for a command that failed, owned by the splash.
+    void ShowFailure(int buttonId, CommandOutcome outcome);
 };

@@ -48,16 +48,20 @@ std::string PackLauncher(const std::string& folder, const std::vector<TestEntry>
 }
 
 // Runs one button's command; returns the staging path it left, or "(failed)".
-std::string RunCommand(const std::string& launcher, const std::string& temp, int buttonId)
+// With expected, the command's outcome must be that one.
+std::string RunCommand(const std::string& launcher, const std::string& temp, int buttonId,
+                       CommandOutcome expected = CommandOutcome::Started)
 {
     std::string report = launcher + ".out";
     int code = RunProgram(launcher, {temp, std::to_string(buttonId), report});
     EXPECT_EQ(0, code) << "the command must return normally";
     std::string text = ReadFileText(report);
     remove(report.c_str());
-    if (text.compare(0, 9, "returned\n") != 0)
+    size_t line = text.find('\n');
+    if (text.compare(0, 9, "returned ") != 0 || line == std::string::npos)
         return "(failed)";
-    return text.substr(9);
+    EXPECT_EQ(static_cast<int>(expected), atoi(text.c_str() + 9)) << "the command's outcome";
+    return text.substr(line + 1);
 }
 
 struct SetupReport {
@@ -246,7 +250,7 @@ TEST(OtherEditions, WithoutTheirProgramStageButStartNothingAndWriteNoHandOver)
         std::vector<TestEntry> entries = {{"ZelkSetupGb.exe", SetupProgram()}, {"data1.cab", Pattern(5000, 4)}};
         std::string launcher = PackLauncher(setting.scratch.path(), entries);
 
-        EXPECT_EQ(setting.stage, RunCommand(launcher, setting.temp, buttonId));
+        EXPECT_EQ(setting.stage, RunCommand(launcher, setting.temp, buttonId, CommandOutcome::CannotStart));
         ExpectStaged(setting, entries);
         EXPECT_FALSE(PathExists(setting.Staged("currentpath.txt")));
         ExpectNothingStarted(setting);
@@ -259,7 +263,7 @@ TEST(Quit, LeavesTheDiskAndTheStagingPathUntouched)
         SCOPED_TRACE(buttonId);
         Setting setting;
         std::string launcher = PackLauncher(setting.scratch.path(), {{"ZelkSetupGb.exe", SetupProgram()}});
-        EXPECT_EQ(std::string(STAGE_PATH_SIZE, 'X'), RunCommand(launcher, setting.temp, buttonId));
+        EXPECT_EQ(std::string(STAGE_PATH_SIZE, 'X'), RunCommand(launcher, setting.temp, buttonId, CommandOutcome::Quit));
         EXPECT_TRUE(ListFolder(setting.temp).empty()) << "the staging folder was created";
     }
 }
@@ -279,7 +283,7 @@ TEST(IncompleteStaging, StartsNothing)
             Bytes tail = RawHeader("late.bin", 1000);
             tail.resize(tail.size() + 10, 'z');
             std::string launcher = PackLauncher(setting.scratch.path(), {{program, setup}}, tail);
-            EXPECT_EQ(setting.stage, RunCommand(launcher, setting.temp, buttonId));
+            EXPECT_EQ(setting.stage, RunCommand(launcher, setting.temp, buttonId, CommandOutcome::Damaged));
             ExpectStaged(setting, {{program, setup}});  // the program itself was there to start
             ExpectNothingStarted(setting);
         }
@@ -290,7 +294,7 @@ TEST(IncompleteStaging, StartsNothing)
             ASSERT_TRUE(MakeFolder(setting.Staged("blocked.dat")));
             std::string launcher = PackLauncher(setting.scratch.path(),
                                                 {{program, setup}, {"blocked.dat", Pattern(10, 5)}});
-            EXPECT_EQ(setting.stage, RunCommand(launcher, setting.temp, buttonId));
+            EXPECT_EQ(setting.stage, RunCommand(launcher, setting.temp, buttonId, CommandOutcome::CannotWrite));
             ExpectStaged(setting, {{program, setup}});
             ExpectNothingStarted(setting);
         }

@@ -18,6 +18,7 @@
 
 #include "archive.h"
 #include "button_ids.h"
+#include "commands.h"
 #include "launch_helpers.h"
 #include "platform.h"
 #include "stage.h"
@@ -129,17 +130,28 @@ struct Scene {
     std::string Staged(const std::string& name) const { return JoinPath(stage, name); }
 };
 
+// What the stand-in's report starts with when its command ended as outcome.
+std::string Returned(CommandOutcome outcome)
+{
+    return "returned " + std::to_string(static_cast<int>(outcome)) + "\n";
+}
+
 // Runs the Simplified Chinese command; expects a normal end and returns the
-// staging path the stand-in reported.
-std::string RunLauncher(const std::string& launcher, const std::string& temp)
+// staging path the stand-in reported. With expected, the command's outcome
+// (what the user is told) must be that one.
+std::string RunLauncher(const std::string& launcher, const std::string& temp, const CommandOutcome* expected = nullptr)
 {
     std::string report = launcher + ".out";
     int code = RunProgram(launcher, {temp, std::to_string(IDC_SETUP_SIMPLIFIED), report});
     EXPECT_EQ(0, code) << "the launcher must end normally";
     std::string text = ReadFileText(report);
     remove(report.c_str());
-    EXPECT_EQ(0u, text.compare(0, 9, "returned\n")) << text;
-    return text.size() >= 9 ? text.substr(9) : std::string();
+    size_t line = text.find('\n');
+    EXPECT_EQ(0u, text.compare(0, 9, "returned ")) << text;
+    if (expected != nullptr) {
+        EXPECT_EQ(Returned(*expected), text.substr(0, line + 1));
+    }
+    return line != std::string::npos ? text.substr(line + 1) : std::string();
 }
 
 // Every file in the staging folder is a whole entry, the hand-over file, the
@@ -405,7 +417,7 @@ TEST(Faults, AFileSizeLimitStopsStagingAndRemovesThePartFile)
     signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(0, code);
-    EXPECT_EQ("returned\n" + scene.stage, ReadFileText(report));
+    EXPECT_EQ(Returned(CommandOutcome::CannotWrite) + scene.stage, ReadFileText(report));
     remove(report.c_str());
     EXPECT_EQ(outside, Take(scene.scratch.path(), scene.stage));
     EXPECT_TRUE(SetupProgram() == FileBytes(scene.Staged(SETUP_NAME)));
@@ -556,7 +568,8 @@ TEST(SmallDisk, ADiskThatFillsStopsStagingAndRemovesThePartFile)
     std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
 
     Snapshot outside = Take(scene.scratch.path(), "");
-    std::string run = RunLauncher(launcher, scene.temp);
+    const CommandOutcome diskFull = CommandOutcome::CannotWrite;  // the user is told to free disk space
+    std::string run = RunLauncher(launcher, scene.temp, &diskFull);
     EXPECT_EQ(scene.stage, run);
     EXPECT_EQ(outside, Take(scene.scratch.path(), "")) << "something outside the small disk changed";
     EXPECT_EQ(std::vector<std::string>{"TEMP"}, ListFolder(HostPath(disk)));

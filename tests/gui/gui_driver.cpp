@@ -11,6 +11,12 @@
 //   gui_driver window HWND              is it there, enabled, and visible
 //   gui_driver command HWND ID          send WM_COMMAND BN_CLICKED from ID
 //   gui_driver minimise HWND            minimise it; client area and iconic state
+//   gui_driver message HWND SECONDS     wait for a message box over the window;
+//                                       its title, text and owner; then OK it
+//   gui_driver responsive HWND SECONDS [UNTIL]
+//                                       ask the window WM_NULL every 100 ms for
+//                                       SECONDS, until it goes or the file UNTIL
+//                                       exists: answered=, unanswered=, slowest_ms=
 //   gui_driver wait PID SECONDS         wait for the process to end: exited=, code=
 //   gui_driver kill PID                 end it
 #include <windows.h>
@@ -219,6 +225,65 @@ int About(HWND window)
     return 0;
 }
 
+// One line: the box's text may hold line breaks.
+std::string OneLine(std::string text)
+{
+    std::string out;
+    for (char c : text)
+        if (c != '\r')
+            out += c == '\n' ? ' ' : c;
+    return out;
+}
+
+int Message(HWND window, int seconds)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HWND box = WaitForDialog(pid, window, static_cast<DWORD>(seconds) * 1000);
+    if (box == nullptr) {
+        printf("error=no message box\n");
+        return 1;
+    }
+    printf("box_title=%s\n", WindowText(box).c_str());
+    printf("box_owner_is_launcher=%d\n", GetWindow(box, GW_OWNER) == window ? 1 : 0);
+    // The message is the static with the longest text (the icon's has none).
+    std::string text;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t className[64] = {};
+        GetClassNameW(child, className, 64);
+        std::string childText = WindowText(child);
+        if (lstrcmpiW(className, L"Static") == 0 && childText.size() > text.size())
+            text = childText;
+    }
+    printf("box_text=%s\n", OneLine(text).c_str());
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    return 0;
+}
+
+int Responsive(HWND window, int seconds, const char* until)
+{
+    int answered = 0, unanswered = 0;
+    DWORD slowest = 0;
+    DWORD start = GetTickCount();
+    while (IsWindow(window) && GetTickCount() - start < static_cast<DWORD>(seconds) * 1000 &&
+           (until == nullptr || GetFileAttributesA(until) == INVALID_FILE_ATTRIBUTES)) {
+        DWORD before = GetTickCount();
+        DWORD_PTR result = 0;
+        if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0) {
+            ++answered;
+            if (GetTickCount() - before > slowest)
+                slowest = GetTickCount() - before;
+        } else if (IsWindow(window)) {
+            ++unanswered;
+            printf("unanswered_at_ms=%lu\n", before - start);
+        }
+        Sleep(100);
+    }
+    printf("answered=%d\nunanswered=%d\nslowest_ms=%lu\nended_ms=%lu\n", answered, unanswered, slowest,
+           GetTickCount() - start);
+    return 0;
+}
+
 int Window(HWND window)
 {
     printf("exists=%d\n", IsWindow(window) ? 1 : 0);
@@ -285,6 +350,10 @@ int main(int argc, char** argv)
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
         return 0;
     }
+    if (verb == "message" && argc == 4)
+        return Message(ParseWindow(argv[2]), atoi(argv[3]));
+    if (verb == "responsive" && (argc == 4 || argc == 5))
+        return Responsive(ParseWindow(argv[2]), atoi(argv[3]), argc > 4 ? argv[4] : nullptr);
     if (verb == "minimise" && argc == 3)
         return Minimise(ParseWindow(argv[2]));
     if (verb == "wait" && argc == 4)

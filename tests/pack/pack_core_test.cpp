@@ -88,6 +88,6 @@ TEST(BuildLauncher, ACancelledBuildWritesNothing)
     request.progress = nullptr;
     ASSERT_EQ(PackError::Ok, BuildLauncher(request, &result));
     EXPECT_EQ(1u, result.entries);
-    EXPECT_EQ(PAYLOAD_OFFSET + ENTRY_HEADER_SIZE + (5u << 20), result.outputSize);
+    EXPECT_EQ(PAYLOAD_OFFSET + ENTRY_HEADER_SIZE + (5u << 20) + INTEGRITY_RECORD_SIZE, result.outputSize);
     EXPECT_EQ((std::vector<std::string>{"data.bin", "out.exe", "stub.exe"}), ListFolder(dir.path()));
 }

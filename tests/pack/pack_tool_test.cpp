@@ -125,7 +125,11 @@ TEST(PackTool, RoundTripBuildListExtract)
     EXPECT_TRUE(HasLine(listed.out, "image ends at 0x00001000")) << listed.out;
     EXPECT_TRUE(HasLine(listed.out, "filler ends at 0x00200000 (every byte 0xCD)")) << listed.out;
     EXPECT_TRUE(HasLine(listed.out, "trailing bytes: 0")) << listed.out;
-    EXPECT_EQ(launcher.size(), offset);
+    char recordLine[80];
+    snprintf(recordLine, sizeof recordLine, "integrity record at 0x%08llX: XXH3-128, ok",
+             static_cast<unsigned long long>(offset));
+    EXPECT_TRUE(HasLine(listed.out, recordLine)) << listed.out;
+    EXPECT_EQ(launcher.size(), offset + INTEGRITY_RECORD_SIZE);
 
     Captured checked = Pack({"check", ws.out});
     EXPECT_EQ(0, checked.status);
@@ -433,7 +437,7 @@ TEST(PackTool, ListTellsTheRegionsAndTheCertificateTableApart)
     // Trailing bytes without a signature, another filler, a stub that is no PE.
     Workspace ws;
     ws.Add("a.txt", {'a'});
-    ASSERT_EQ(0, Pack({"build", "--filler", "0x00", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    ASSERT_EQ(0, Pack({"build", "--no-integrity", "--filler", "0x00", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
     Bytes built;
     ASSERT_TRUE(ReadFileBytes(ws.out, &built));
     built.insert(built.end(), 131, 0xEE);
@@ -443,6 +447,70 @@ TEST(PackTool, ListTellsTheRegionsAndTheCertificateTableApart)
     EXPECT_TRUE(HasLine(listed.out, "trailing bytes: 131")) << listed.out;
     ASSERT_TRUE(WriteFileBytes(ws.out, MakeLauncherBytes(Bytes{'M', 'Z'}, {})));
     EXPECT_TRUE(HasLine(Pack({"list", ws.out}).out, "image end unknown (not a PE image)"));
+}
+
+TEST(PackTool, TheIntegrityRecordIsVerifiedAndOptional)
+{
+    Workspace ws;
+    ws.Add("ZelkSetupGb.exe", Pattern(3 << 20, 7));
+    ws.Add("readme.txt", {'r'});
+    ASSERT_EQ(0, Pack({"build", "-q", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    Bytes sound;
+    ASSERT_TRUE(ReadFileBytes(ws.out, &sound));
+    std::string plain = ws.dir / "plain.exe";
+    ASSERT_EQ(0, Pack({"build", "-q", "--no-integrity", "-o", plain, "--stub", ws.stub, ws.payload}).status);
+    Bytes old;
+    ASSERT_TRUE(ReadFileBytes(plain, &old));
+    // Without the record: the same bytes, the record gone.
+    ASSERT_EQ(sound.size(), old.size() + INTEGRITY_RECORD_SIZE);
+    EXPECT_TRUE(std::equal(old.begin(), old.end(), sound.begin()));
+    EXPECT_TRUE(HasLine(Pack({"list", plain}).out, "integrity record: none"));
+    EXPECT_EQ(std::vector<std::string>{"integrity record: none"}, StdoutLines(Pack({"extract", plain, ws.dir / "plain"}).out));
+
+    std::string path = ws.dir / "copy.exe";
+    struct Case {
+        const char* what;
+        size_t at;          // byte to flip, 0 for none
+        size_t zeros;       // zero bytes appended, as a signing tool aligns
+        const char* status; // list --json
+    };
+    const size_t recordAt = old.size();
+    const std::vector<Case> cases = {
+        {"sound", 0, 0, "ok"},
+        {"padded to 8 by a signing tool", 0, 7, "ok"},
+        {"a data byte flipped", PAYLOAD_OFFSET + ENTRY_HEADER_SIZE + 1000000, 0, "mismatch"},
+        // The damage shows before the end, where the digest would be concluded.
+        {"a size field flipped", PAYLOAD_OFFSET + ENTRY_SIZE_FIELD, 0, "unchecked"},
+        {"the entry count flipped", recordAt + 12, 0, "mismatch"},
+        {"a digest byte flipped", recordAt + 39, 7, "mismatch"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes file = sound;
+        if (c.at != 0)
+            file[c.at] ^= 0x20;
+        file.insert(file.end(), c.zeros, 0);
+        ASSERT_TRUE(WriteFileBytes(path, file));
+        bool ok = std::string(c.status) == "ok";
+        Captured json = Pack({"list", "--json", path});
+        EXPECT_NE(std::string::npos, json.out.find("\"algorithm\": \"XXH3-128\", \"status\": \"" +
+                                                   std::string(c.status) + "\"")) << json.out;
+        Captured checked = Pack({"check", path});
+        EXPECT_EQ(ok ? 0 : 1, checked.status) << checked.err;
+        if (std::string(c.status) == "mismatch") {
+            EXPECT_NE(std::string::npos, checked.err.find("does not match its integrity record")) << checked.err;
+        }
+        std::string target = ws.dir / "out";
+        Captured extracted = Pack({"extract", path, target});
+        EXPECT_EQ(ok ? 0 : 1, extracted.status) << extracted.err;
+        if (ok) {
+            EXPECT_EQ(std::vector<std::string>{"integrity record: XXH3-128, ok"}, StdoutLines(extracted.out));
+        }
+        // Found at the end, the mismatch leaves what was written.
+        if (c.at > recordAt) {
+            EXPECT_EQ((std::vector<std::string>{"ZelkSetupGb.exe", "readme.txt"}), ListFolder(target));
+        }
+    }
 }
 
 TEST(PackTool, UsageAndConventions)

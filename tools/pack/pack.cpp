@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "codepage.h"
+#include "digest.h"
 #include "host_files.h"
 #include "pe_image.h"
 #include "platform.h"
@@ -335,6 +336,13 @@ public:
                 return result_->error;
             filler -= n;
         }
+        // Every archive byte passes the digest on its way out.
+        ArchiveDigest digest;
+        if (request_.integrity) {
+            if (!digest.Valid())
+                return Fail(result_, PackError::WriteFailed, request_.output);
+            digest_ = &digest;
+        }
         for (const PackItem& item : items) {
             if (request_.entryStarted != nullptr)
                 request_.entryStarted(item, done_, request_.context);
@@ -342,6 +350,19 @@ public:
                 return result_->error;
             ++result_->entries;
             result_->dataBytes += item.size;
+        }
+        digest_ = nullptr;
+        if (request_.integrity) {
+            IntegrityRecord record;
+            record.version = INTEGRITY_VERSION;
+            record.algorithm = INTEGRITY_XXH3_128;
+            record.entries = result_->entries;
+            record.length = done_ - PAYLOAD_OFFSET;
+            digest.Final(record.digest);
+            unsigned char raw[INTEGRITY_RECORD_SIZE];
+            EncodeIntegrityRecord(record, raw);
+            if (!Put(raw, sizeof raw))
+                return result_->error;
         }
         result_->outputSize = done_;
         return PackError::Ok;
@@ -358,6 +379,8 @@ private:
             FailWithReason(result_, PackError::WriteFailed, request_.output);
             return false;
         }
+        if (digest_ != nullptr)
+            digest_->Update(bytes, count);
         done_ += count;
         if (request_.progress != nullptr)
             request_.progress(done_, total_, request_.context);
@@ -397,6 +420,7 @@ private:
     uint64_t total_;
     PackResult* result_;
     unsigned char* buffer_ = nullptr;
+    ArchiveDigest* digest_ = nullptr;
     uint64_t done_ = 0;
 };
 
@@ -469,6 +493,8 @@ PackError BuildLauncher(const PackRequest& request, PackResult* result)
     uint64_t total = PAYLOAD_OFFSET;
     for (const PackItem& item : items)
         total += ENTRY_HEADER_SIZE + item.size;
+    if (request.integrity)
+        total += INTEGRITY_RECORD_SIZE;
 
     FILE* out = nullptr;
     std::string reason;
@@ -538,6 +564,8 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
     report->signedImage = reader.certSize != 0;
     report->certOffset = reader.certOffset;
     report->certSize = reader.certSize;
+    report->record = reader.record;
+    report->recordOffset = reader.recordOffset;
     report->fillerEnd = std::min<uint64_t>(PAYLOAD_OFFSET, fileSize);
 
     // The filler is everything from the image's end to the payload offset.
@@ -566,6 +594,11 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
         return report->error = PayloadError::ReadFailed;
     }
 
+    // With a record to verify every byte is read: in large blocks, not in the
+    // reader's small steps over data left unread.
+    std::unique_ptr<unsigned char, FreeDeleter> block;
+    if (reader.integrity == IntegrityState::Pending)
+        block.reset(static_cast<unsigned char*>(malloc(COPY_BUFFER_SIZE)));
     PayloadEntryHeader header;
     while (NextPayloadEntry(&reader, &header)) {
         ListedEntry entry;
@@ -576,11 +609,15 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
         entry.offset = reader.pos - ENTRY_HEADER_SIZE;
         report->entries.push_back(entry);
         report->dataBytes += header.size;
+        if (block)
+            while (ReadPayloadData(&reader, block.get(), COPY_BUFFER_SIZE) > 0) {
+            }
     }
     std::vector<std::string> names;
     for (const ListedEntry& entry : report->entries)
         names.push_back(entry.storedName);
     report->editions = FindEditions(names);
+    report->integrity = reader.integrity;
     // Skipping the last entry's data is where a short file shows.
     report->error = reader.error;
     if (reader.error == PayloadError::ReadFailed)
@@ -594,6 +631,9 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
         if (reader.error == PayloadError::UnsafeName)
             report->errorName = header.name;
         report->archiveEnd = report->errorOffset;
+    } else if (reader.error == PayloadError::IntegrityMismatch) {
+        report->trailing = reader.trailing;
+        report->archiveEnd = reader.pos - reader.trailing;
     } else {
         report->trailing = reader.trailing;
         report->archiveEnd = std::max<uint64_t>(reader.pos, PAYLOAD_OFFSET) - reader.trailing;

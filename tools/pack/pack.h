@@ -86,6 +86,7 @@ struct PackRequest {
     unsigned codePage = 936;
     unsigned char filler = 0xCD;
     bool force = false;  // accept a stub without PE signatures
+    bool integrity = true;  // append the integrity record after the last entry
     // Called after each chunk written, with bytes done and the output's size.
     void (*progress)(uint64_t done, uint64_t total, void* context) = nullptr;
     // Called once per entry as it starts, with its header's file offset.
@@ -151,6 +152,9 @@ struct LauncherReport {
     bool signedImage = false;
     uint64_t certOffset = 0;
     uint64_t certSize = 0;
+    IntegrityState integrity = IntegrityState::None;  // Pending: damage stopped the reading first
+    IntegrityRecord record;      // when integrity is not None
+    uint64_t recordOffset = 0;
     bool launcherStub = false;   // the image is our launcher (IsLauncherImage)
     unsigned editions = 0;       // FindEditions over the entries read
     PayloadError error = PayloadError::Ok;  // damage found, if any
