@@ -110,6 +110,21 @@ void CLauncherDlg::OnPaint()
     }
 }
 
+namespace {
+
+// Staging shorter than this changes nothing on the screen.
+const DWORD PROGRESS_AFTER_MS = 1000;
+// How often the bar is redrawn at most.
+const DWORD PROGRESS_EVERY_MS = 100;
+
+// The system's wait cursor (IDC_WAIT), shown while staging.
+HCURSOR WaitCursor()
+{
+    return ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514));
+}
+
+}  // namespace
+
 BOOL CLauncherDlg::OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message)
 {
     (void)pWnd;
@@ -119,7 +134,7 @@ BOOL CLauncherDlg::OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message)
         Default();
         return FALSE;
     }
-    ::SetCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
+    ::SetCursor(WaitCursor());
     return TRUE;
 }
 
@@ -128,14 +143,6 @@ HCURSOR CLauncherDlg::OnQueryDragIcon()
     return static_cast<HCURSOR>(m_hIcon);
 }
 
-namespace {
-
-// Staging shorter than this changes nothing on the screen.
-const DWORD PROGRESS_AFTER_MS = 1000;
-// How often the bar is redrawn at most.
-const DWORD PROGRESS_EVERY_MS = 100;
-
-}  // namespace
 
 void CLauncherDlg::RunCommand(int buttonId)
 {
@@ -147,7 +154,7 @@ void CLauncherDlg::RunCommand(int buttonId)
     }
 
     // From the click until the setup program has started.
-    HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
+    HCURSOR previous = ::SetCursor(WaitCursor());
     m_bStaging = true;
     m_bShowProgress = false;
     m_dwStageStart = ::GetTickCount();
