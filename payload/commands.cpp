@@ -13,6 +13,7 @@ const unsigned ANSI_CODE_PAGE = CP_ACP;
 #define SEPARATOR "/"
 const unsigned ANSI_CODE_PAGE = 0;
 #endif
+#define HAND_OVER_NAME "currentpath.txt"
 
 const EditionCommand EDITION_COMMANDS[4] = {
     {IDC_SETUP_SIMPLIFIED, "OnSetupSimplified", true, true, "%s" SEPARATOR "ZelkSetupgb.exe"},
@@ -44,24 +45,28 @@ bool FormatPath(char* out, const char* format, const char* folder)
 }
 
 // Leaves currentpath.txt in the staging folder: the launcher's own folder,
-// without trailing separator, line end or NUL. Skipped silently when the file
-// cannot be created or the launcher's path is not known in full.
+// without trailing separator, line end or NUL. Created afresh in the checked
+// folder as the staged files are, so never written through a link. Skipped
+// silently when the file cannot be created or written in full, or the
+// launcher's path is not known in full.
 void WriteCurrentPath(const char* stageDir)
 {
     char handOver[STAGE_PATH_SIZE];
-    if (!FormatPath(handOver, "%s" SEPARATOR "currentpath.txt", stageDir))
-        return;
+    if (!FormatPath(handOver, "%s" SEPARATOR HAND_OVER_NAME, stageDir))
+        return;  // its path would not fit
     char folder[STAGE_PATH_SIZE];
     memset(folder, 0, sizeof folder);
     DWORD len = GetModuleFileNameA(nullptr, folder, STAGE_PATH_SIZE);
     if (len == 0 || len >= STAGE_PATH_SIZE)
         return;
     CutAtLastSeparator(folder, ANSI_CODE_PAGE);
-    FILE* file = fopen(handOver, "w+");
-    if (file == nullptr)
+    StageFolder stage;
+    StagedFile file;
+    if (!OpenStageFolder(stageDir, &stage) || !CreateStagedFile(&stage, HAND_OVER_NAME, &file))
         return;
-    fprintf(file, "%s", folder);
-    fclose(file);
+    bool written = WriteStagedFile(&file, folder, strlen(folder));
+    if (!CloseStagedFile(&file) || !written)
+        RemoveStagedFile(&stage, HAND_OVER_NAME);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -78,6 +79,93 @@ bool MatchFileNameCase(char* path)
     return found;
 }
 
+StageFolder::~StageFolder()
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+StagedFile::~StagedFile()
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+namespace {
+
+// Removes whatever has name in the folder unless it is a folder, FIFO,
+// device or socket. A symbolic link goes itself; a hard link loses this name
+// only. Nothing at the name is fine.
+bool RemoveName(int folder, const char* name)
+{
+    struct stat st;
+    if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT;
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EPERM;
+        return false;
+    }
+    // Should the name change hands meanwhile, the unlink still removes a
+    // name in this folder only, and refuses a folder.
+    return unlinkat(folder, name, 0) == 0 || errno == ENOENT;
+}
+
+}  // namespace
+
+bool OpenStageFolder(const char* path, StageFolder* folder)
+{
+    if (folder->fd >= 0)
+        close(folder->fd);
+    mkdir(path, 0777);  // usually exists already
+    // A link in its place is refused, as is a file (ENOTDIR).
+    folder->fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    folder->error = folder->fd >= 0 ? 0 : errno;
+    struct stat st;
+    if (folder->fd < 0 && lstat(path, &st) == 0 && S_ISLNK(st.st_mode))
+        folder->error = ELOOP;  // O_DIRECTORY says ENOTDIR, which would not tell why
+    return folder->fd >= 0;
+}
+
+bool CreateStagedFile(StageFolder* folder, const char* name, StagedFile* file)
+{
+    if (folder->fd < 0) {
+        errno = folder->error;  // why the folder could not be had
+        return false;
+    }
+    if (file->fd >= 0 || !RemoveName(folder->fd, name))
+        return false;
+    // O_EXCL: a name planted again since is not opened, whatever it is.
+    file->fd = openat(folder->fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    return file->fd >= 0;
+}
+
+bool WriteStagedFile(StagedFile* file, const void* data, size_t size)
+{
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t done = write(file->fd, at, size);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        at += done;
+        size -= static_cast<size_t>(done);
+    }
+    return true;
+}
+
+bool CloseStagedFile(StagedFile* file)
+{
+    int fd = file->fd;
+    file->fd = -1;
+    return fd >= 0 && close(fd) == 0;
+}
+
+bool RemoveStagedFile(StageFolder* folder, const char* name)
+{
+    return folder->fd >= 0 && RemoveName(folder->fd, name);
+}
+
 bool StartProgram(const char* path)
 {
     struct stat st;
@@ -90,6 +178,190 @@ bool StartProgram(const char* path)
     return posix_spawn(&pid, path, nullptr, nullptr, argv, environ) == 0;
 }
 #else
+StageFolder::~StageFolder()
+{
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+}
+
+StagedFile::~StagedFile()
+{
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+}
+
+namespace {
+
+const DWORD NOT_FOUND = INVALID_FILE_ATTRIBUTES;
+
+// The attributes of the object a handle refers to, or NOT_FOUND.
+DWORD HandleAttributes(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(handle, &info) ? info.dwFileAttributes : NOT_FOUND;
+}
+
+bool FinalPath(HANDLE handle, char* out, DWORD size)
+{
+    DWORD len = GetFinalPathNameByHandleA(handle, out, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    return len > 0 && len < size;
+}
+
+// Opens the object at path itself, not what a reparse point there leads to.
+HANDLE OpenItself(const char* path, DWORD access, DWORD share)
+{
+    return CreateFileA(path, access, share, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Marks what the handle refers to for deletion when it is closed: the very
+// object that was checked, whatever has its name by then.
+bool DeleteOnClose(HANDLE handle)
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+// Whether the handle's object is name inside the folder, by final paths, so
+// that a link the system followed all the same, or a folder swapped under
+// the path, is caught.
+bool LiesIn(const StageFolder& folder, HANDLE handle, const char* name)
+{
+    char expected[2 * MAX_PATH];
+    size_t len = strlen(folder.finalPath);
+    const char* separator = len > 0 && folder.finalPath[len - 1] == '\\' ? "" : "\\";
+    int wanted = snprintf(expected, sizeof expected, "%s%s%s", folder.finalPath, separator, name);
+    char actual[2 * MAX_PATH];
+    return wanted > 0 && static_cast<size_t>(wanted) < sizeof expected && FinalPath(handle, actual, sizeof actual) &&
+           lstrcmpiA(expected, actual) == 0;
+}
+
+bool JoinStagePath(const StageFolder& folder, const char* name, char* out)
+{
+    int len = snprintf(out, MAX_PATH, "%s\\%s", folder.path, name);
+    return len > 0 && len < MAX_PATH;
+}
+
+// Removes whatever has name in the folder, unless it is a folder (a link to
+// one, such as a junction, goes itself) or cannot be shown to lie in it. The
+// object removed is the one checked, through its handle. Nothing at the name
+// is fine.
+bool RemoveName(const StageFolder& folder, const char* path, const char* name)
+{
+    HANDLE existing = OpenItself(path, DELETE | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (existing == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    DWORD attributes = HandleAttributes(existing);
+    DWORD refusal = 0;
+    if (attributes == NOT_FOUND || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                                       FILE_ATTRIBUTE_DIRECTORY)
+        refusal = ERROR_ACCESS_DENIED;  // a folder, or what Wine shows of a FIFO or device
+    else if (!LiesIn(folder, existing, name))
+        refusal = ERROR_CANT_ACCESS_FILE;  // reached through a link all the same
+    bool removed = refusal == 0 && DeleteOnClose(existing);
+    CloseHandle(existing);
+    if (refusal != 0)
+        SetLastError(refusal);
+    return removed;
+}
+
+bool IsLink(DWORD attributes)
+{
+    return attributes != NOT_FOUND && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
+
+bool OpenStageFolder(const char* path, StageFolder* folder)
+{
+    if (folder->handle != INVALID_HANDLE_VALUE)
+        CloseHandle(folder->handle);
+    folder->handle = INVALID_HANDLE_VALUE;
+    size_t len = strlen(path);
+    if (len >= sizeof folder->path) {
+        folder->error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    memcpy(folder->path, path, len + 1);
+    CreateDirectoryA(path, nullptr);  // usually exists already
+    // Reading its listing makes the share mode count: without delete sharing,
+    // nobody can rename or remove the folder while it is open.
+    HANDLE handle = OpenItself(path, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (handle == INVALID_HANDLE_VALUE) {
+        folder->error = GetLastError();
+        return false;
+    }
+    DWORD attributes = HandleAttributes(handle);
+    // Wine opens the target of a Unix symbolic link whatever the flags say;
+    // the name's own attributes still show the link.
+    if (IsLink(attributes) || IsLink(GetFileAttributesA(path)))
+        folder->error = ERROR_CANT_ACCESS_FILE;
+    else if (attributes == NOT_FOUND || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        folder->error = ERROR_DIRECTORY;
+    else if (!FinalPath(handle, folder->finalPath, sizeof folder->finalPath))
+        folder->error = GetLastError();
+    else {
+        folder->handle = handle;
+        return true;
+    }
+    CloseHandle(handle);
+    return false;
+}
+
+bool CreateStagedFile(StageFolder* folder, const char* name, StagedFile* file)
+{
+    if (folder->handle == INVALID_HANDLE_VALUE) {
+        SetLastError(folder->error);  // why the folder could not be had
+        return false;
+    }
+    char path[MAX_PATH];
+    if (file->handle != INVALID_HANDLE_VALUE || !JoinStagePath(*folder, name, path) || !RemoveName(*folder, path, name))
+        return false;
+    // CREATE_NEW: a name planted again since is not opened, whatever it is.
+    HANDLE handle = CreateFileA(path, GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    if (!LiesIn(*folder, handle, name)) {
+        DeleteOnClose(handle);  // made elsewhere: it goes again, unwritten
+        CloseHandle(handle);
+        return false;
+    }
+    file->handle = handle;
+    return true;
+}
+
+bool WriteStagedFile(StagedFile* file, const void* data, size_t size)
+{
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD part = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD done = 0;
+        if (!WriteFile(file->handle, at, part, &done, nullptr) || done == 0)
+            return false;
+        at += done;
+        size -= done;
+    }
+    return true;
+}
+
+bool CloseStagedFile(StagedFile* file)
+{
+    HANDLE handle = file->handle;
+    file->handle = INVALID_HANDLE_VALUE;
+    return handle != INVALID_HANDLE_VALUE && CloseHandle(handle);
+}
+
+bool RemoveStagedFile(StageFolder* folder, const char* name)
+{
+    char path[MAX_PATH];
+    return folder->handle != INVALID_HANDLE_VALUE && JoinStagePath(*folder, name, path) &&
+           RemoveName(*folder, path, name);
+}
+
 bool StartProgram(const char* path)
 {
     // The application is named, so nothing is searched for: a path with

@@ -48,6 +48,62 @@ bool FileEnd(FILE* file, uint64_t* length);
 // first. Returns whether it started.
 bool StartProgram(const char* path);
 
+// Staging writes only into a folder it has checked and only into files it has
+// just created there, so that nothing planted in that fixed, predictable place
+// (a symbolic link, a hard link, a junction or mount point) can turn a staged
+// write into a write elsewhere. Natively every name is looked up relative to
+// the folder's descriptor; on Windows the folder is held open so that it
+// cannot be renamed or removed, and each file opened in it must lie in it by
+// its final path.
+struct StageFolder {
+#ifdef _WIN32
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    char path[MAX_PATH] = {};            // as given: files are opened by path
+    char finalPath[2 * MAX_PATH] = {};   // as the system resolves it
+    DWORD error = 0;                     // why it could not be opened
+#else
+    int fd = -1;
+    int error = 0;                       // why it could not be opened (errno)
+#endif
+    StageFolder() = default;
+    StageFolder(const StageFolder&) = delete;
+    StageFolder& operator=(const StageFolder&) = delete;
+    ~StageFolder();
+};
+
+// One file being staged; closed by CloseStagedFile or when it goes.
+struct StagedFile {
+#ifdef _WIN32
+    HANDLE handle = INVALID_HANDLE_VALUE;
+#else
+    int fd = -1;
+#endif
+    StagedFile() = default;
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+    ~StagedFile();
+};
+
+// Opens path as the staging folder, creating it (one level) when missing.
+// False when it is not a real folder: a link of any kind in its place
+// (symbolic link, junction, mount point) is refused, never followed and never
+// removed, as is a file. CreateStagedFile in a folder that is not open fails
+// with the reason (errno, or the thread's last error on Windows).
+bool OpenStageFolder(const char* path, StageFolder* folder);
+// Creates name in folder as a new, empty file for writing. Whatever had the
+// name before (a file, a hard link, a symbolic link, dangling or not) is
+// removed first and never opened for writing, so no file elsewhere changes.
+// False, touching nothing, when a folder, device or FIFO has the name, when
+// the name cannot be removed (read-only, in use; on Windows also what cannot
+// be shown to lie in the folder by its final path, such as a Unix symbolic
+// link seen through Wine), or when the folder is not open.
+bool CreateStagedFile(StageFolder* folder, const char* name, StagedFile* file);
+bool WriteStagedFile(StagedFile* file, const void* data, size_t size);
+// False when the file could not be completed.
+bool CloseStagedFile(StagedFile* file);
+// Removes name from folder, under the same rules as CreateStagedFile.
+bool RemoveStagedFile(StageFolder* folder, const char* name);
+
 #ifndef _WIN32
 // The Windows file system ignores letter case; this one does not. When the
 // last component of path names no file as spelled, rewrites it in place to a

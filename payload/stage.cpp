@@ -13,17 +13,10 @@ struct FreeDeleter {
     void operator()(void* p) const { free(p); }
 };
 
-// Joins folder, separator and name into a STAGE_PATH_SIZE buffer.
-bool JoinPath(const char* folder, const char* name, char* out)
+// Whether folder, a separator and name fit in a STAGE_PATH_SIZE path.
+bool FitsStagePath(const char* folder, const char* name)
 {
-    size_t folderLen = strlen(folder);
-    size_t nameLen = strlen(name);
-    if (folderLen + 1 + nameLen + 1 > STAGE_PATH_SIZE)
-        return false;
-    memcpy(out, folder, folderLen);
-    out[folderLen] = PATH_SEPARATOR;
-    memcpy(out + folderLen + 1, name, nameLen + 1);
-    return true;
+    return strlen(folder) + 1 + strlen(name) + 1 <= STAGE_PATH_SIZE;
 }
 
 bool Stop(StageResult* result, PayloadError error, const char* name)
@@ -52,7 +45,10 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
                       const StageOptions& options, StageResult* result)
 {
     *result = StageResult();
-    _mkdir(stageDir);  // usually exists already; a missing folder shows at the first file
+    // Checked once, here, and every file created in this very folder; one
+    // that cannot be had (a link or a file in its place) shows at the first file.
+    StageFolder folder;
+    OpenStageFolder(stageDir, &folder);
     if (launcherPath == nullptr)
         return Stop(result, PayloadError::CannotOpenLauncher, nullptr);
 
@@ -85,20 +81,17 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
             }
             name = fileName;
         }
-        char target[STAGE_PATH_SIZE];
-        memset(target, 0, sizeof target);
-        if (!JoinPath(stageDir, name, target)) {
+        if (!FitsStagePath(stageDir, name)) {
             return Close(&reader, result, PayloadError::PathTooLong, header.name);
         }
-        FILE* out = fopen(target, "wb");
-        if (out == nullptr) {
+        StagedFile out;
+        if (!CreateStagedFile(&folder, name, &out)) {
             return Close(&reader, result, PayloadError::CannotCreate, header.name);
         }
-        setvbuf(out, nullptr, _IONBF, 0);  // whole blocks go straight to the file
         bool written = true;
         size_t got;
         while ((got = ReadPayloadData(&reader, buffer, bufferSize)) > 0) {
-            if (fwrite(buffer, 1, got, out) != got) {
+            if (!WriteStagedFile(&out, buffer, got)) {
                 written = false;
                 break;
             }
@@ -106,16 +99,16 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
             if (options.progress != nullptr)
                 options.progress(reader.pos - PAYLOAD_OFFSET, reader.end - PAYLOAD_OFFSET, options.context);
         }
-        if (fclose(out) != 0)
+        if (!CloseStagedFile(&out))
             written = false;
         if (!written) {
-            remove(target);
+            RemoveStagedFile(&folder, name);
             return Close(&reader, result, PayloadError::WriteFailed, header.name);
         }
         if (reader.error != PayloadError::Ok) {
             // The archive ended (or could not be read) inside this entry: a
             // file under its name but short of its size would pass for whole.
-            remove(target);
+            RemoveStagedFile(&folder, name);
             break;
         }
         ++result->entries;

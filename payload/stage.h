@@ -31,9 +31,11 @@ struct StageResult {
     IntegrityRecord record;
 };
 
-// Creates stageDir (one level; an existing folder is fine), then writes each
-// entry of launcherPath's archive into it, in archive order, each completely
-// before the next is read. Stops at the first entry that cannot be staged
+// Creates stageDir (one level; an existing folder is fine, a link in its
+// place is replaced by a real folder), then writes each entry of
+// launcherPath's archive into it, in archive order, each completely before
+// the next is read. Each file is created afresh: whatever had its name (a
+// file, a hard or symbolic link) is removed first, never written through. Stops at the first entry that cannot be staged
 // safely or in full; files written before it stay. A file that could not be
 // written in full (a failed write, or an archive that ends or cannot be read
 // inside its data) is removed. A launcher file that ends before

@@ -29,6 +29,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <csignal>
 #endif
@@ -467,27 +468,41 @@ bool OpensForWriting(const std::string& path)
     return true;
 }
 
-// Sets or clears the Unix immutable attribute of a file, through Wine's Unix
-// side; false when this is not Wine or chattr fails.
-bool SetImmutable(const std::string& path, bool on)
+// The Unix path Wine keeps for path; empty when this is not Wine.
+std::string UnixPath(const std::string& path)
 {
     typedef char*(CDECL * UnixName)(LPCWSTR);
     UnixName toUnix = reinterpret_cast<UnixName>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
     if (toUnix == nullptr)
-        return false;
+        return "";
     wchar_t wide[MAX_PATH * 2];
     if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 2) == 0)
-        return false;
+        return "";
     char* unixPath = toUnix(wide);
     if (unixPath == nullptr)
-        return false;
+        return "";
     std::string name = unixPath;
     HeapFree(GetProcessHeap(), 0, unixPath);
+    return name;
+}
+
+// Runs a Unix program through Wine's Unix side; true when it exits with 0.
+bool RunUnix(const std::vector<std::string>& command)
+{
     char windows[MAX_PATH];
     GetWindowsDirectoryA(windows, sizeof windows);
-    return RunProgram(std::string(windows) + "\\system32\\start.exe",
-                      {"/wait", "/unix", "/usr/bin/chattr", on ? "+i" : "-i", name}) == 0;
+    std::vector<std::string> args = {"/wait", "/unix"};
+    args.insert(args.end(), command.begin(), command.end());
+    return RunProgram(std::string(windows) + "\\system32\\start.exe", args) == 0;
+}
+
+// Sets or clears the Unix immutable attribute of a file, through Wine's Unix
+// side; false when this is not Wine or chattr fails.
+bool SetImmutable(const std::string& path, bool on)
+{
+    std::string name = UnixPath(path);
+    return !name.empty() && RunUnix({"/usr/bin/chattr", on ? "+i" : "-i", name});
 }
 
 }  // namespace
@@ -553,6 +568,120 @@ TEST(Faults, ATargetHeldWithoutSharingStopsStagingThere)
     EXPECT_TRUE("old" == ReadFileText(target)) << "the held file must not have been truncated";
 }
 #endif
+
+// Things planted where the launcher stages, a fixed place any user can write
+// to. A link at a target's name is replaced by a new file; a staging folder
+// that is a link stops staging, as a file there does. Wine 8 makes no Windows
+// links, so Unix ones stand in; it opens them as their targets, so staging
+// stops at them there instead of replacing them.
+enum class Plant { LinkToOutsideFile, DanglingLink, HardLink, StagingFolderLink, Junction, Folder, Fifo, HandOverLink };
+
+struct PlantedCase {
+    const char* name;
+    Plant plant;
+    CommandOutcome outcome;           // natively
+    CommandOutcome outcomeUnderWine;
+};
+
+const PlantedCase PLANTED[] = {
+    {"LinkToAnOutsideFile", Plant::LinkToOutsideFile, CommandOutcome::Started, CommandOutcome::CannotWrite},
+    {"DanglingLink", Plant::DanglingLink, CommandOutcome::Started, CommandOutcome::CannotWrite},
+    {"HardLinkToAnOutsideFile", Plant::HardLink, CommandOutcome::Started, CommandOutcome::Started},
+    {"StagingFolderIsALink", Plant::StagingFolderLink, CommandOutcome::CannotWrite, CommandOutcome::CannotWrite},
+    {"StagingFolderIsAJunction", Plant::Junction, CommandOutcome::CannotWrite, CommandOutcome::CannotWrite},
+    {"FolderAtATargetName", Plant::Folder, CommandOutcome::CannotWrite, CommandOutcome::CannotWrite},
+    {"FifoAtATargetName", Plant::Fifo, CommandOutcome::CannotWrite, CommandOutcome::CannotWrite},
+    // The staging completes; only the hand-over file is skipped under Wine.
+    {"LinkAtTheHandOverFile", Plant::HandOverLink, CommandOutcome::Started, CommandOutcome::Started},
+};
+
+class Planted : public testing::TestWithParam<PlantedCase> {};
+
+#ifdef _WIN32
+// Removes the scratch tree from the Unix side, where links are not followed.
+struct UnixCleanup {
+    std::string path;
+    ~UnixCleanup() { RunUnix({"/bin/rm", "-rf", path}); }
+};
+
+// Plants through Wine's Unix side; a string says why the case cannot be shown.
+std::string PlantCase(Plant plant, const std::string& at, const std::string& outside)
+{
+    std::string target = plant == Plant::DanglingLink ? JoinPath(outside, "nowhere.dll")
+                         : plant == Plant::StagingFolderLink ? outside : JoinPath(outside, "victim.dll");
+    if (plant == Plant::HardLink)
+        return CreateHardLinkA(at.c_str(), target.c_str(), nullptr) ? "" : "CreateHardLinkA failed";
+    if (plant == Plant::Folder)
+        return MakeFolder(at) ? "" : "cannot make the folder";
+    if (plant == Plant::Junction)
+        return "Wine 8 cannot make junctions (FSCTL_SET_REPARSE_POINT is not supported)";
+    std::string unixAt = UnixPath(at), unixTarget = UnixPath(target);
+    if (unixAt.empty())
+        return "not under Wine: Unix links and FIFOs cannot be planted";
+    bool made = plant == Plant::Fifo ? RunUnix({"/usr/bin/mkfifo", unixAt}) : RunUnix({"/bin/ln", "-s", unixTarget, unixAt});
+    return made ? "" : "planting through Wine's Unix side failed";
+}
+#else
+std::string PlantCase(Plant plant, const std::string& at, const std::string& outside)
+{
+    std::string victim = JoinPath(outside, "victim.dll");
+    switch (plant) {
+    case Plant::LinkToOutsideFile:
+    case Plant::HandOverLink: return symlink(victim.c_str(), at.c_str()) == 0 ? "" : "symlink failed";
+    case Plant::DanglingLink: return symlink(JoinPath(outside, "nowhere.dll").c_str(), at.c_str()) == 0 ? "" : "symlink failed";
+    case Plant::HardLink: return link(victim.c_str(), at.c_str()) == 0 ? "" : "link failed";
+    case Plant::StagingFolderLink: return symlink(outside.c_str(), at.c_str()) == 0 ? "" : "symlink failed";
+    case Plant::Junction: return "junctions are Windows links; the staging folder link case covers them here";
+    case Plant::Folder: return MakeFolder(at) ? "" : "mkdir failed";
+    case Plant::Fifo: return mkfifo(at.c_str(), 0666) == 0 ? "" : "mkfifo failed";
+    }
+    return "unknown case";
+}
+#endif
+
+TEST_P(Planted, NoFileOutsideTheStagingFolderChanges)
+{
+    const PlantedCase& planted = GetParam();
+    Scene scene;
+#ifdef _WIN32
+    UnixCleanup cleanup{UnixPath(scene.scratch.path())};
+    CommandOutcome expected = planted.outcomeUnderWine;
+#else
+    CommandOutcome expected = planted.outcome;
+#endif
+    std::string outside = scene.scratch / "outside";
+    const Bytes victim = Pattern(5000, 7);
+    ASSERT_TRUE(MakeFolder(outside));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(outside, "victim.dll"), victim));
+    bool atFolder = planted.plant == Plant::StagingFolderLink || planted.plant == Plant::Junction;
+    if (!atFolder) {
+        ASSERT_TRUE(MakeFolder(scene.stage));
+    }
+    std::string at = atFolder ? scene.stage : scene.Staged(planted.plant == Plant::HandOverLink ? "currentpath.txt" : "a.dll");
+    std::string cannot = PlantCase(planted.plant, at, outside);
+    if (!cannot.empty())
+        GTEST_SKIP() << cannot;
+    std::vector<TestEntry> entries = Payload();
+    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
+
+    Snapshot before = Take(scene.scratch.path(), scene.stage);
+    RunLauncher(launcher, scene.temp, &expected);
+    EXPECT_EQ(before, Take(scene.scratch.path(), scene.stage)) << "something outside the staging folder changed";
+    EXPECT_TRUE(victim == FileBytes(JoinPath(outside, "victim.dll")));
+    EXPECT_EQ(std::vector<std::string>{"victim.dll"}, ListFolder(outside));
+    if (expected == CommandOutcome::Started) {
+        ExpectSetupStartedOnWholeFiles(scene, entries);
+#ifndef _WIN32
+        EXPECT_TRUE(entries[1].data == FileBytes(scene.Staged("a.dll")));
+        EXPECT_EQ(scene.bin, ReadFileText(scene.Staged("currentpath.txt")));
+#endif
+    } else {
+        ExpectNoSetupStarted(scene);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, Planted, testing::ValuesIn(PLANTED),
+                         [](const testing::TestParamInfo<PlantedCase>& info) { return std::string(info.param.name); });
 
 TEST(SmallDisk, ADiskThatFillsStopsStagingAndRemovesThePartFile)
 {
