@@ -1,10 +1,15 @@
-// The archive format: header coding, name rules, and the reader's view of a
-// launcher file's end (empty archive, trailing bytes, a certificate table).
+// The archive format: header coding, name rules, the reader's view of a
+// launcher file's end (empty archive, trailing bytes, a certificate table),
+// and the digest its integrity record holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "archive.h"
+#include "digest.h"
 #include "test_files.h"
 
 using namespace testing_support;
@@ -135,4 +140,82 @@ TEST(ArchiveReader, StopsAtTheCertificateTableOfASignedLauncher)
     // A table that lies inside the image does not bound the archive.
     ASSERT_TRUE(WriteFileBytes(path, MakeLauncherBytes(MinimalPeImage(0x400, 0x200, 0x100), entries)));
     EXPECT_EQ(2u, ReadEntries(path).names.size());
+}
+
+namespace {
+
+// The digest of data fed in pieces of piece bytes (0: all at once), in hex.
+std::string DigestHex(const Bytes& data, size_t piece, std::string* codePath = nullptr)
+{
+    ArchiveDigest digest;
+    EXPECT_TRUE(digest.Valid());
+    for (size_t at = 0; at < data.size(); at += piece == 0 ? data.size() : piece) {
+        size_t n = piece == 0 ? data.size() : std::min(piece, data.size() - at);
+        digest.Update(data.data() + at, n);
+    }
+    unsigned char out[DIGEST_SIZE];
+    digest.Final(out);
+    if (codePath != nullptr)
+        *codePath = digest.CodePath();
+    std::string hex;
+    for (unsigned char b : out) {
+        char two[3];
+        snprintf(two, sizeof two, "%02x", b);
+        hex += two;
+    }
+    return hex;
+}
+
+}  // namespace
+
+TEST(ArchiveDigest, EveryCodeGivesTheSameDigestAtEveryLengthAndSplit)
+{
+    // The codes this processor runs; the scalar code, last, runs everywhere.
+    std::vector<int> codes;
+    for (size_t i = 0; i < DigestCodeCount(); ++i)
+        if (DigestCodeRuns(i))
+            codes.push_back(static_cast<int>(i));
+    ASSERT_FALSE(codes.empty());
+    EXPECT_STREQ("scalar", DigestCodeName(static_cast<size_t>(codes.back())));
+    std::string best;
+    DigestHex({}, 0, &best);
+    EXPECT_EQ(DigestCodeName(static_cast<size_t>(codes.front())), best);
+#if defined(__i386__) || defined(__x86_64__) || defined(_M_IX86) || defined(_M_X64)
+    // Every machine the tests run on has SSE2: at least two codes compared.
+    EXPECT_GE(codes.size(), 2u);
+    std::string forced;
+    ForceDigestCode(static_cast<int>(DigestCodeCount()) - 1);
+    DigestHex({}, 0, &forced);
+    ForceDigestCode(-1);
+    EXPECT_EQ("scalar", forced);
+#endif
+
+    // XXH3-128 as xxHash's own library computes it, canonical (big-endian).
+    const char* empty = "99aa06d3014798d86001c324468d497f";
+    const char* pattern = "a62e64fc3a68e7f6adf40583191c1e0d";
+    // Lengths around XXH3's thresholds (16, 128, 240 bytes), its 256-byte
+    // stream buffer, its 64-byte stripes and 1 KiB blocks, and a staging
+    // block; each fed whole and in pieces that cut those boundaries.
+    const size_t lengths[] = {1, 3, 4, 8, 9, 16, 17, 128, 129, 240, 241, 255, 256, 257,
+                              1023, 1024, 1025, 4096 + 63, 65536 + 1, (1 << 20) + 333};
+    const size_t pieces[] = {0, 1, 7, 64, 100, 256, 1000, 4096, 65536};
+    std::vector<std::string> wholes;
+    for (size_t length : lengths)
+        wholes.push_back(DigestHex(Pattern(length, static_cast<unsigned>(length)), 0));
+    for (int code : codes) {
+        SCOPED_TRACE(DigestCodeName(static_cast<size_t>(code)));
+        ForceDigestCode(code);
+        EXPECT_EQ(empty, DigestHex({}, 0));
+        EXPECT_EQ(pattern, DigestHex(Pattern(200000, 5), 0));
+        EXPECT_EQ(pattern, DigestHex(Pattern(200000, 5), 333));
+        for (size_t l = 0; l < sizeof lengths / sizeof lengths[0]; ++l) {
+            Bytes data = Pattern(lengths[l], static_cast<unsigned>(lengths[l]));
+            for (size_t piece : pieces) {
+                if (piece == 1 && lengths[l] > 65536)
+                    continue;  // a million calls prove nothing more
+                EXPECT_EQ(wholes[l], DigestHex(data, piece)) << lengths[l] << " in pieces of " << piece;
+            }
+        }
+    }
+    ForceDigestCode(-1);
 }

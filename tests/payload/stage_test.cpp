@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "digest.h"
 #include "platform.h"
 #include "stage.h"
 #include "test_files.h"
@@ -36,6 +37,23 @@ Bytes FileAt(const std::string& path)
     Bytes bytes;
     EXPECT_TRUE(ReadFileBytes(path, &bytes)) << path;
     return bytes;
+}
+
+// Appends the integrity record the packer would write after the archive.
+Bytes WithRecord(Bytes launcher, uint32_t entries)
+{
+    IntegrityRecord record;
+    record.version = INTEGRITY_VERSION;
+    record.algorithm = INTEGRITY_XXH3_128;
+    record.entries = entries;
+    record.length = launcher.size() - PAYLOAD_OFFSET;
+    ArchiveDigest digest;
+    digest.Update(launcher.data() + PAYLOAD_OFFSET, launcher.size() - PAYLOAD_OFFSET);
+    digest.Final(record.digest);
+    unsigned char raw[INTEGRITY_RECORD_SIZE];
+    EncodeIntegrityRecord(record, raw);
+    launcher.insert(launcher.end(), raw, raw + sizeof raw);
+    return launcher;
 }
 
 }  // namespace
@@ -77,6 +95,38 @@ TEST(Stage, EmptyArchiveAndMissingLauncherStillCreateTheFolder)
     EXPECT_FALSE(StagePayloadFile((dir / "no-such.exe").c_str(), other.c_str(), StageOptions(), &result));
     EXPECT_EQ(PayloadError::CannotOpenLauncher, result.error);
     EXPECT_TRUE(IsFolder(other));
+}
+
+// A record made where the digest runs its fastest code verifies with every
+// code, down to the scalar one a processor without vector units runs, and
+// damage shows with each.
+TEST(Stage, VerifiesTheRecordWithEveryDigestCode)
+{
+    ScratchDir dir;
+    std::vector<TestEntry> entries = {
+        {"a.dll", Pattern(2 * STAGE_COPY_BUFFER_SIZE + 4097, 4)},
+        {"empty.log", {}},
+        {"b.txt", Pattern(300, 5)},
+    };
+    Bytes sound = WithRecord(MakeLauncherBytes({}, entries), 3);
+    Bytes damaged = sound;
+    damaged[PAYLOAD_OFFSET + ENTRY_HEADER_SIZE + STAGE_COPY_BUFFER_SIZE + 5] ^= 0x01;
+    for (size_t code = 0; code < DigestCodeCount(); ++code) {
+        if (!DigestCodeRuns(code))
+            continue;
+        SCOPED_TRACE(DigestCodeName(code));
+        ForceDigestCode(static_cast<int>(code));
+        Staged good = StageFrom(dir, sound, dir / "good");
+        Staged bad = StageFrom(dir, damaged, dir / "bad");
+        ForceDigestCode(-1);
+        EXPECT_TRUE(good.complete) << PayloadErrorText(good.result.error);
+        EXPECT_EQ(IntegrityState::Verified, good.result.integrity);
+        for (const TestEntry& entry : entries)
+            EXPECT_EQ(entry.data, FileAt(JoinPath(dir / "good", entry.name))) << entry.name;
+        EXPECT_FALSE(bad.complete);
+        EXPECT_EQ(PayloadError::IntegrityMismatch, bad.result.error);
+        EXPECT_EQ(IntegrityState::Mismatch, bad.result.integrity);
+    }
 }
 
 TEST(Stage, StopsAtAnUnsafeOrUnterminatedNameWritingNothingFromThere)
