@@ -394,8 +394,13 @@ size_t ReadCompressedData(PayloadReader* reader, void* buffer, size_t capacity)
         return 0;
     }
     reader->remaining -= static_cast<uint32_t>(got);
-    if (c->stream.EntryComplete() && !ConcludeEntry(reader))
-        return 0;
+    if (c->stream.EntryComplete()) {
+        if (!ConcludeEntry(reader))
+            return 0;
+    } else if (got == 0) {
+        Fail(reader, PayloadError::DamagedArchive);  // nothing more, and the entry not whole
+        c->inEntry = false;
+    }
     return got;
 }
 

@@ -524,7 +524,9 @@ const char* IntegrityStatus(IntegrityState state)
     }
 }
 
-int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, const std::string& name)
+// whole: the fault is the archive's own, not one entry's.
+int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, const std::string& name,
+                 bool whole = false)
 {
     if (!IsDamage(error)) {
         Message(file + ": " + PayloadErrorText(error));
@@ -534,7 +536,7 @@ int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, c
         Message(file + ": damaged: " + PayloadErrorText(error) + ": get a new copy");
         return EXIT_REFUSED;
     }
-    std::string where = "entry at " + Hex(offset);
+    std::string where = (whole ? "archive at " : "entry at ") + Hex(offset);
     if (!name.empty())
         where += " (" + EscapeName(name) + ")";
     Message(file + ": damaged: " + where + ": " + PayloadErrorText(error));
@@ -708,7 +710,8 @@ int ListOrCheck(const Arguments& args, bool print)
     else if (print)
         PrintReport(report, error);
     if (error != PayloadError::Ok)
-        return ReportDamage(file, error, report.errorOffset, report.errorName);
+        return ReportDamage(file, error, report.errorOffset, report.errorName,
+                            report.compressed && report.errorOffset == report.archiveStart);
     if (!report.compressed && report.fileSize < PAYLOAD_OFFSET) {
         // As for the launcher's own staging: a file cut short has lost its archive.
         Message(file + ": damaged: " + PayloadErrorText(PayloadError::NoArchive));
