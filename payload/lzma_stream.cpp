@@ -51,10 +51,8 @@ struct LzmaStream::State {
     }
 };
 
-LzmaStream::LzmaStream() : m_state(new (std::nothrow) State)
+LzmaStream::LzmaStream() : m_state(nullptr), m_refused(PayloadError::Ok)
 {
-    if (m_state != nullptr)
-        LzmaDec_Construct(&m_state->decoder);
 }
 
 LzmaStream::~LzmaStream()
@@ -66,16 +64,19 @@ LzmaStream::~LzmaStream()
 
 PayloadError LzmaStream::Open(const unsigned char* properties, uint64_t unpackedTotal)
 {
-    if (m_state == nullptr)
-        return PayloadError::OutOfMemory;
-    if (m_state->open)
-        return m_state->Fail(PayloadError::UnknownArchive);
+    if (m_state != nullptr || m_refused != PayloadError::Ok)
+        return m_refused = PayloadError::UnknownArchive;  // one stream per object
+    // Judged before anything is allocated.
     const unsigned MAX_PROPERTIES_BYTE = 9 * 5 * 5;  // lc < 9, lp < 5, pb < 5
     if (properties[0] >= MAX_PROPERTIES_BYTE)
-        return m_state->Fail(PayloadError::UnknownArchive);
+        return m_refused = PayloadError::UnknownArchive;
     uint32_t dictionary = ReadLE32(properties + 1);
     if (dictionary > LZMA_DICTIONARY_CAP)
-        return m_state->Fail(PayloadError::DictionaryTooLarge);
+        return m_refused = PayloadError::DictionaryTooLarge;
+    m_state = new (std::nothrow) State;
+    if (m_state == nullptr)
+        return m_refused = PayloadError::OutOfMemory;
+    LzmaDec_Construct(&m_state->decoder);
     // No match reaches further back than the stream is long: a dictionary
     // larger than all the data would never be filled.
     if (dictionary > unpackedTotal)
@@ -189,5 +190,7 @@ bool LzmaStream::AtStreamEnd()
 
 PayloadError LzmaStream::Error() const
 {
-    return m_state != nullptr ? m_state->error : PayloadError::OutOfMemory;
+    if (m_refused != PayloadError::Ok)
+        return m_refused;
+    return m_state != nullptr ? m_state->error : PayloadError::UnknownArchive;  // never opened
 }

@@ -23,10 +23,11 @@ public:
     LzmaStream(const LzmaStream&) = delete;
     LzmaStream& operator=(const LzmaStream&) = delete;
 
-    // Judges the 5 property bytes and allocates the decoder, with a
-    // dictionary of the declared size or of unpackedTotal if that is smaller.
-    // UnknownArchive for properties out of range, DictionaryTooLarge over
-    // LZMA_DICTIONARY_CAP (nothing is allocated then), OutOfMemory.
+    // Judges the 5 property bytes, then allocates the decoder (its state, its
+    // input block and a dictionary of the declared size or of unpackedTotal
+    // if that is smaller). UnknownArchive for properties out of range,
+    // DictionaryTooLarge over LZMA_DICTIONARY_CAP (nothing is allocated for
+    // either), OutOfMemory.
     PayloadError Open(const unsigned char* properties, uint64_t unpackedTotal);
     // The next entry: size bytes to produce, through the x86 filter or not.
     void BeginEntry(uint32_t size, bool x86);
@@ -46,5 +47,6 @@ public:
 
 private:
     struct State;
-    State* m_state;
+    State* m_state;           // allocated by Open once the properties pass
+    PayloadError m_refused;   // why Open refused them
 };
