@@ -647,7 +647,8 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
     report->error = reader.error;
     if (reader.error == PayloadError::ReadFailed)
         report->reason = HostErrorText();
-    if (report->compressed && reader.error != PayloadError::Ok && reader.error != PayloadError::ReadFailed) {
+    if (report->compressed && reader.error != PayloadError::Ok && reader.error != PayloadError::ReadFailed &&
+        reader.error != PayloadError::IntegrityMismatch) {
         // The entry last begun is at fault, or before any the archive's own header.
         report->errorOffset = reader.entries == 0 ? reader.start : reader.headerOffset;
         if (reader.entries > 0 && reader.error != PayloadError::NameWithoutNul)
