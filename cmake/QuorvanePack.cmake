@@ -2,7 +2,7 @@
 #
 #   quorvane_add_installer(NAME <name> [STUB <launcher target or file>]
 #                          PAYLOAD <folders or files>...
-#                          [OUTPUT <file>] [CODEPAGE <n>])
+#                          [OUTPUT <file>] [CODEPAGE <n>] [COMPRESS LZMA|NONE])
 #
 # Adds a target <name> (built by default) that runs `quorvane-pack build` to
 # make OUTPUT (default <name>.exe in the current binary folder) from STUB and
@@ -13,6 +13,9 @@
 #
 # STUB defaults to the installed launcher (Quorvane_STUB, set by
 # find_package(Quorvane)), or else to this build's Quorvane target.
+#
+# COMPRESS LZMA packs the payload as one LZMA stream straight after the stub
+# (`quorvane-pack build --compress lzma`); NONE, the default, stores it.
 #
 # The packer runs on the build host. It is the first of:
 #   - QUORVANE_HOST_PACK, an existing host quorvane-pack;
@@ -65,7 +68,7 @@ function(_quorvane_host_pack command_var depends_var)
 endfunction()
 
 function(quorvane_add_installer)
-    cmake_parse_arguments(PARSE_ARGV 0 ARG "" "NAME;STUB;OUTPUT;CODEPAGE" "PAYLOAD")
+    cmake_parse_arguments(PARSE_ARGV 0 ARG "" "NAME;STUB;OUTPUT;CODEPAGE;COMPRESS" "PAYLOAD")
     if(NOT ARG_NAME OR NOT ARG_PAYLOAD)
         message(FATAL_ERROR "quorvane_add_installer needs NAME and PAYLOAD")
     endif()
@@ -88,6 +91,18 @@ function(quorvane_add_installer)
     get_filename_component(output ${ARG_OUTPUT} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_BINARY_DIR})
     if(NOT ARG_CODEPAGE)
         set(ARG_CODEPAGE 936)
+    endif()
+    if(NOT ARG_COMPRESS)
+        set(ARG_COMPRESS NONE)
+    endif()
+    string(TOLOWER "${ARG_COMPRESS}" compress)
+    if(NOT compress MATCHES "^(lzma|none)$")
+        message(FATAL_ERROR "quorvane_add_installer(${ARG_NAME}): COMPRESS ${ARG_COMPRESS}: not LZMA or NONE")
+    endif()
+    # Stored is the packer's default: a packer without the option packs it too.
+    set(compress_option)
+    if(compress STREQUAL "lzma")
+        set(compress_option --compress lzma)
     endif()
 
     # A bare name that is no file is a target, perhaps one defined further on.
@@ -144,7 +159,7 @@ function(quorvane_add_installer)
     # Ninja makes an output's folder itself, Make does not.
     add_custom_command(OUTPUT ${output}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
-        COMMAND ${packer} build -q -o ${output} --stub ${stub} --codepage ${ARG_CODEPAGE} ${paths}
+        COMMAND ${packer} build -q -o ${output} --stub ${stub} --codepage ${ARG_CODEPAGE} ${compress_option} ${paths}
         DEPENDS ${packer_depends} ${stub_depends} ${payload_depends}
         COMMENT "Packing ${ARG_NAME}"
         VERBATIM)

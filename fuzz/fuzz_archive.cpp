@@ -19,6 +19,17 @@
 //     archive, and verifies exactly when the entry count and the XXH3-128 of
 //     the bytes before it match; a mismatch makes the staging incomplete and
 //     leaves every whole entry staged.
+//
+// An input that starts with the compressed archive's magic is a compressed
+// archive instead, laid COMPRESSED_AT bytes before PAYLOAD_OFFSET (so that one
+// longer than that reaches it, where its barrier belongs), with no image
+// head; its end record names that place. Its checks:
+//   - names, files and byte counts as above; staging writes exactly the
+//     entries the reader gave in full, and is complete exactly when the
+//     reader found no fault;
+//   - a declared dictionary over the cap is refused as such;
+//   - an archive read without fault verified its end record, and a reader of
+//     the stored archive alone finds no entry to stage at PAYLOAD_OFFSET.
 // The scratch folder is emptied after every run.
 #include <dirent.h>
 #include <fcntl.h>
@@ -34,6 +45,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "compressed.h"
 #include "stage.h"
 
 #define XXH_INLINE_ALL
@@ -42,6 +54,7 @@
 namespace {
 
 const size_t IMAGE_HEAD_SIZE = 512;
+const uint64_t COMPRESSED_AT = 1024;
 
 std::string g_root;      // scratch folder: holds the launcher and the staging folder
 std::string g_launcher;
@@ -99,18 +112,27 @@ void RemoveScratch()
 }
 
 // The launcher file as the model sees it: head, a hole up to PAYLOAD_OFFSET,
-// then the archive bytes.
+// then the archive bytes. A compressed archive starts before the payload
+// offset instead.
 struct Launcher {
     const uint8_t* head = nullptr;
     size_t headSize = 0;
     const uint8_t* archive = nullptr;
     size_t archiveSize = 0;
-    uint64_t fileSize() const { return PAYLOAD_OFFSET + archiveSize; }
+    uint64_t at = PAYLOAD_OFFSET;  // file offset of archive[0]
+    uint64_t fileSize() const { return at + archiveSize; }
+    bool compressed() const { return at != PAYLOAD_OFFSET; }
 };
 
 Launcher Split(const uint8_t* data, size_t size)
 {
     Launcher l;
+    if (size >= sizeof COMPRESSED_MAGIC && memcmp(data, COMPRESSED_MAGIC, sizeof COMPRESSED_MAGIC) == 0) {
+        l.archive = data;
+        l.archiveSize = size;
+        l.at = PAYLOAD_OFFSET - COMPRESSED_AT;
+        return l;
+    }
     if (size >= 2 && data[0] == 'M' && data[1] == 'Z') {
         l.head = data;
         l.headSize = size < IMAGE_HEAD_SIZE ? size : IMAGE_HEAD_SIZE;
@@ -138,8 +160,8 @@ void WriteLauncher(const Launcher& l)
     int fd = open(g_launcher.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     Check(fd >= 0, "cannot create the launcher file");
     WriteAll(fd, l.head, l.headSize, 0);
-    Check(ftruncate(fd, PAYLOAD_OFFSET) == 0, "cannot size the launcher file");
-    WriteAll(fd, l.archive, l.archiveSize, PAYLOAD_OFFSET);
+    Check(ftruncate(fd, static_cast<off_t>(l.at)) == 0, "cannot size the launcher file");
+    WriteAll(fd, l.archive, l.archiveSize, static_cast<off_t>(l.at));
     close(fd);
 }
 
@@ -368,6 +390,107 @@ void CheckStaging(const Launcher& l, uint64_t archiveEnd, bool mismatch)
     Check(expected.empty(), "an entry staged in full has no file", expected.empty() ? "" : expected.begin()->first);
 }
 
+// A compressed archive: the reader, then staging, against what the reader gave.
+void CheckCompressed(const Launcher& l)
+{
+    static uint8_t buffer[65536];
+    struct Read {
+        std::string name;
+        uint32_t size;
+        std::vector<uint8_t> data;
+        bool whole;
+    };
+    std::vector<Read> entries;
+    PayloadReader reader;
+    Check(OpenPayload(&reader, g_launcher.c_str()) == PayloadError::Ok, "cannot open the launcher file");
+    bool compressed = reader.compressed != nullptr;
+    bool laidHere = reader.start == l.at;  // the archive header is the input's start
+    bool signedImage = reader.certSize != 0;
+    PayloadEntryHeader header;
+    while (NextPayloadEntry(&reader, &header)) {
+        Check(IsBareName(header.name), "reader accepted a name that is not a bare file name", header.name);
+        Read e{header.name, header.size, {}, false};
+        size_t got;
+        while ((got = ReadPayloadData(&reader, buffer, sizeof buffer)) > 0) {
+            e.data.insert(e.data.end(), buffer, buffer + got);
+            Check(e.data.size() <= header.size, "entry yielded more bytes than its size field", header.name);
+        }
+        e.whole = reader.error == PayloadError::Ok;
+        if (e.whole)
+            Check(e.data.size() == header.size, "an entry ended short without a fault", header.name);
+        entries.push_back(e);
+    }
+    PayloadError error = reader.error;
+    IntegrityState integrity = reader.integrity;
+    ClosePayload(&reader);
+
+    // The header as the model reads it: a dictionary over the cap is refused
+    // for what it is, before anything is staged.
+    if (compressed && laidHere && l.archiveSize >= COMPRESSED_HEADER_SIZE + END_RECORD_SIZE) {
+        CompressedHeader model;
+        uint64_t room = l.archiveSize - COMPRESSED_HEADER_SIZE - END_RECORD_SIZE;
+        if (DecodeCompressedHeader(l.archive, &model) && model.version == COMPRESSED_VERSION &&
+            model.codec == COMPRESSED_CODEC_LZMA && ReadLE32(model.properties + 1) > LZMA_DICTIONARY_CAP &&
+            model.properties[0] < 9 * 5 * 5 && model.entries <= room / COMPRESSED_ENTRY_SIZE &&
+            model.unpacked <= static_cast<uint64_t>(model.entries) * UINT32_MAX && error != PayloadError::UnknownArchive)
+            Check(error == PayloadError::DictionaryTooLarge && entries.empty(), "a dictionary over the cap was not refused",
+                  PayloadErrorText(error));
+    }
+    if (compressed && error == PayloadError::Ok) {
+        Check(integrity == IntegrityState::Verified, "an archive read without fault was not verified");
+        // Whatever stands at the payload offset, a stored reader refuses it
+        // (a certificate table added after packing is not the packer's).
+        if (!signedImage && l.fileSize() >= PAYLOAD_OFFSET + ENTRY_HEADER_SIZE) {
+            PayloadEntryHeader stored;
+            const uint8_t* raw = l.archive + (PAYLOAD_OFFSET - l.at);
+            Check(DecodeEntryHeader(raw, &stored) != PayloadError::Ok || !IsSafeEntryName(stored.name),
+                  "a stored reader would stage compressed bytes", stored.name);
+        }
+    }
+
+    StageResult result;
+    bool complete = StagePayloadFile(g_launcher.c_str(), g_stage.c_str(), StageOptions(), &result);
+    Check(complete == result.complete, "staging result disagrees with its return");
+    std::vector<std::string> top = List(g_root);
+    Check(top.size() == 2, "something was written beside the staging folder");
+    if (!compressed) {
+        // Read as a stored archive from the payload offset: the names and
+        // files are checked, not the content.
+        for (const std::string& name : List(g_stage)) {
+            struct stat st;
+            Check(IsBareName(name.c_str()), "staged a file under a name that is not bare", name);
+            Check(lstat((g_stage + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode),
+                  "staged something that is not a plain file", name);
+        }
+        return;
+    }
+    Check(complete == (error == PayloadError::Ok), "staging and the reader disagree", PayloadErrorText(result.error));
+    if (!complete)
+        Check(result.error == error, "staging stopped for another reason than the reader", PayloadErrorText(result.error));
+    std::map<std::string, const Read*> expected;
+    for (const Read& e : entries)
+        if (e.whole)
+            expected[e.name] = &e;
+        else
+            expected.erase(e.name);  // its file was removed, and an earlier one of that name replaced
+    for (const std::string& name : List(g_stage)) {
+        std::string path = g_stage + "/" + name;
+        struct stat st;
+        Check(IsBareName(name.c_str()), "staged a file under a name that is not bare", name);
+        Check(lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode), "staged something that is not a plain file", name);
+        auto it = expected.find(name);
+        Check(it != expected.end(), "staged a file no whole entry accounts for", name);
+        std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+        int fd = open(path.c_str(), O_RDONLY);
+        Check(fd >= 0, "cannot read back a staged file", name);
+        Check(read(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()), "short read back", name);
+        close(fd);
+        Check(bytes == it->second->data, "staged file differs from what the reader gave", name);
+        expected.erase(it);
+    }
+    Check(expected.empty(), "an entry read in full has no file", expected.empty() ? "" : expected.begin()->first);
+}
+
 void EmptyScratch()
 {
     for (const std::string& name : List(g_root))
@@ -398,10 +521,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Launcher launcher = Split(data, size);
     WriteLauncher(launcher);
-    uint64_t archiveEnd = 0;
-    bool mismatch = false;
-    CheckReader(launcher, &archiveEnd, &mismatch);
-    CheckStaging(launcher, archiveEnd, mismatch);
+    // An end record makes any file a compressed launcher, wherever it was laid.
+    PayloadReader probe;
+    bool endRecord = OpenPayload(&probe, g_launcher.c_str()) == PayloadError::Ok && probe.compressed != nullptr;
+    ClosePayload(&probe);
+    if (launcher.compressed() || endRecord) {
+        CheckCompressed(launcher);
+    } else {
+        uint64_t archiveEnd = 0;
+        bool mismatch = false;
+        CheckReader(launcher, &archiveEnd, &mismatch);
+        CheckStaging(launcher, archiveEnd, mismatch);
+    }
     EmptyScratch();
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "compressed.h"
 #include "digest.h"
 #include "pe_headers.h"
 #include "platform.h"
@@ -44,6 +45,9 @@ PayloadError DecodeEntryHeader(const unsigned char* raw, PayloadEntryHeader* hea
         return PayloadError::NameWithoutNul;
     memcpy(header->name, raw, ENTRY_NAME_SIZE);
     header->size = ReadLE32(raw + ENTRY_SIZE_FIELD);
+    header->packedSize = header->size;
+    header->method = ENTRY_METHOD_STORED;
+    header->filter = ENTRY_FILTER_NONE;
     return PayloadError::Ok;
 }
 
@@ -191,6 +195,12 @@ PayloadError OpenPayload(PayloadReader* reader, const char* path)
         reader->file = nullptr;
         return reader->error = PayloadError::ReadFailed;
     }
+    // A compressed archive is found through its end record, before a
+    // certificate table wherever that starts. One that cannot be read says so
+    // at the first NextPayloadEntry.
+    uint64_t certEnd = reader->certSize != 0 && reader->certOffset <= fileEnd ? reader->certOffset : fileEnd;
+    if (OpenCompressedArchive(reader, certEnd))
+        return PayloadError::Ok;
     reader->end = std::min(fileEnd, reader->limit);
     // One small read at the end says whether there is a record to verify.
     if (FindIntegrityRecord(reader->file, reader->end, &reader->record, &reader->recordOffset)) {
@@ -218,7 +228,7 @@ PayloadError OpenPayload(PayloadReader* reader, const char* path)
 }
 
 // Reads exactly count bytes unless the file ends, never past the limit.
-static size_t ReadBounded(PayloadReader* reader, void* buffer, size_t count)
+size_t ReadArchiveBytes(PayloadReader* reader, void* buffer, size_t count)
 {
     uint64_t room = reader->limit > reader->pos ? reader->limit - reader->pos : 0;
     if (count > room)
@@ -233,7 +243,7 @@ static size_t ReadBounded(PayloadReader* reader, void* buffer, size_t count)
 }
 
 // At the archive's end: every byte up to the record has passed the digest.
-static void ConcludeIntegrity(PayloadReader* reader)
+void ConcludeIntegrity(PayloadReader* reader)
 {
     if (reader->integrity != IntegrityState::Pending)
         return;
@@ -252,6 +262,8 @@ bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header)
 {
     if (reader->file == nullptr || reader->error != PayloadError::Ok)
         return false;
+    if (reader->compressed != nullptr)
+        return NextCompressedEntry(reader, header);
     if (reader->digest == nullptr && reader->remaining > 0) {
         // Nothing to verify: skip the data unread. Data cut short by the
         // file's end shows here as it would when read.
@@ -276,7 +288,7 @@ bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header)
             return false;
     }
     unsigned char raw[ENTRY_HEADER_SIZE];
-    size_t got = ReadBounded(reader, raw, sizeof raw);
+    size_t got = ReadArchiveBytes(reader, raw, sizeof raw);
     if (got < sizeof raw) {
         // Fewer than 132 bytes left: the end of the archive. Whatever stands
         // there (a packer's slack, a signing tool's padding) is not an entry.
@@ -287,6 +299,7 @@ bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header)
         return false;
     }
     ++reader->entries;
+    reader->headerOffset = reader->pos - ENTRY_HEADER_SIZE;
     PayloadError decoded = DecodeEntryHeader(raw, header);
     if (decoded != PayloadError::Ok) {
         reader->error = decoded;
@@ -302,10 +315,12 @@ bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header)
 
 size_t ReadPayloadData(PayloadReader* reader, void* buffer, size_t capacity)
 {
+    if (reader->compressed != nullptr)
+        return ReadCompressedData(reader, buffer, capacity);
     if (reader->remaining == 0 || reader->error != PayloadError::Ok)
         return 0;
     size_t want = capacity < reader->remaining ? capacity : reader->remaining;
-    size_t got = ReadBounded(reader, buffer, want);
+    size_t got = ReadArchiveBytes(reader, buffer, want);
     reader->remaining -= static_cast<uint32_t>(got);
     if (got < want && reader->error == PayloadError::Ok)
         reader->error = PayloadError::TruncatedData;
@@ -319,4 +334,5 @@ void ClosePayload(PayloadReader* reader)
     reader->file = nullptr;
     delete reader->digest;
     reader->digest = nullptr;
+    CloseCompressedArchive(reader);
 }

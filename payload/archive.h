@@ -48,7 +48,10 @@ const uint16_t INTEGRITY_XXH3_128 = 1;
 // One entry header, decoded. Never laid over file bytes: see DecodeEntryHeader.
 struct PayloadEntryHeader {
     char name[ENTRY_NAME_SIZE];  // always NUL-terminated once decoded
-    uint32_t size;
+    uint32_t size;               // the entry's data, as staged
+    uint32_t packedSize;         // the bytes that hold it in the archive
+    uint8_t method;              // ENTRY_METHOD_STORED, or ENTRY_METHOD_LZMA (compressed.h)
+    uint8_t filter;              // ENTRY_FILTER_NONE or ENTRY_FILTER_X86 (compressed.h)
 };
 
 // Every way reading or staging can end, with its one-line message.
@@ -66,7 +69,11 @@ struct PayloadEntryHeader {
     X(WriteFailed, "cannot write the staged file")                                \
     X(Cancelled, "staging was cancelled")                                         \
     X(NoArchive, "the launcher file ends before the payload offset")              \
-    X(IntegrityMismatch, "the archive does not match its integrity record")
+    X(IntegrityMismatch, "the archive does not match its integrity record")                \
+    X(UnknownArchive, "compressed archive of a format, codec or method this reader does not know") \
+    X(DictionaryTooLarge, "compressed archive needs a dictionary over 64 MiB")            \
+    X(DamagedArchive, "compressed data does not decode to the sizes the archive declares") \
+    X(OutOfMemory, "not enough memory to decompress the archive")
 
 enum class PayloadError {
 #define PAYLOAD_ERROR_ENUM(name, text) name,
@@ -130,9 +137,12 @@ enum class IntegrityState {
 };
 
 class ArchiveDigest;
+struct CompressedReader;
 
 // A forward-only reader over a launcher file's archive. Verbs: OpenPayload,
-// NextPayloadEntry, ReadPayloadData, ClosePayload.
+// NextPayloadEntry, ReadPayloadData, ClosePayload. The same verbs read a
+// compressed archive (compressed.h): entries come out with their data
+// decompressed.
 //
 // With a record, every byte read is fed to the digest as it passes, so the
 // verification costs no second read; NextPayloadEntry concludes it at the
@@ -140,11 +150,13 @@ class ArchiveDigest;
 // Without one, data left unread is skipped by seeking.
 struct PayloadReader {
     FILE* file = nullptr;
+    uint64_t start = PAYLOAD_OFFSET;  // file offset of the archive's first byte
     uint64_t pos = 0;           // file offset of the next unread byte
     uint64_t limit = UINT64_MAX;  // where the archive must end: a certificate table or the record
     uint64_t end = 0;           // the file's end, or the limit if that comes first
     uint64_t certOffset = 0;    // certificate table, if the image is signed
     uint64_t certSize = 0;
+    uint64_t headerOffset = 0;  // file offset of the last entry header read
     uint32_t remaining = 0;     // unread data bytes of the current entry
     uint64_t trailing = 0;      // bytes after the last entry, known at the end
     unsigned entries = 0;       // headers read
@@ -152,11 +164,13 @@ struct PayloadReader {
     IntegrityRecord record;     // when integrity is not None
     uint64_t recordOffset = 0;
     ArchiveDigest* digest = nullptr;  // owned; while integrity is Pending
+    CompressedReader* compressed = nullptr;  // owned; for a compressed archive
     PayloadError error = PayloadError::Ok;
 };
 
 // Opens path, finds a certificate table and an integrity record, and
-// positions the reader at PAYLOAD_OFFSET.
+// positions the reader at PAYLOAD_OFFSET; or finds a compressed archive's end
+// record and positions the reader at its start.
 PayloadError OpenPayload(PayloadReader* reader, const char* path);
 // Reads the next header, first skipping what is left of the current entry's
 // data. Returns true with *header filled; false at the end of the archive
@@ -168,3 +182,9 @@ bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header);
 // ReadFailed) and returns 0.
 size_t ReadPayloadData(PayloadReader* reader, void* buffer, size_t capacity);
 void ClosePayload(PayloadReader* reader);
+
+// For the compressed reader: reads up to count bytes at the reader's
+// position, never past its limit, passing them to the digest; and concludes
+// the integrity record once the archive is read to its end.
+size_t ReadArchiveBytes(PayloadReader* reader, void* buffer, size_t count);
+void ConcludeIntegrity(PayloadReader* reader);

@@ -99,6 +99,7 @@ CommandOutcome StagingFailure(PayloadError error)
     case PayloadError::PathTooLong:
     case PayloadError::CannotCreate:
     case PayloadError::WriteFailed:
+    case PayloadError::OutOfMemory:  // the programs to close free memory too
         return CommandOutcome::CannotWrite;
     default:
         // The file could not be opened or read, or what it holds is not a

@@ -12,6 +12,7 @@ const size_t DOS_HEADER_SIZE = 64;
 const size_t NT_POINTER_AT = 0x3C;
 const size_t FILE_HEADER_SIZE = 20;          // after the 4-byte signature
 const size_t OPTIONAL_AT = 4 + FILE_HEADER_SIZE;
+const size_t MACHINE_AT = 4;
 const size_t SECTION_COUNT_AT = 4 + 2;
 const size_t OPTIONAL_SIZE_AT = 4 + 16;
 const size_t SIZE_OF_HEADERS_AT = 60;        // in the optional header, PE32 and PE32+
@@ -24,6 +25,7 @@ bool ParseNtHeaders(const unsigned char* nt, size_t available, uint32_t ntOffset
     if (available < OPTIONAL_AT || memcmp(nt, "PE\0\0", 4) != 0)
         return false;
     headers->ntOffset = ntOffset;
+    headers->machine = ReadLE16(nt + MACHINE_AT);
     headers->sectionCount = ReadLE16(nt + SECTION_COUNT_AT);
     headers->optionalSize = ReadLE16(nt + OPTIONAL_SIZE_AT);
     headers->sectionTable = static_cast<uint64_t>(ntOffset) + OPTIONAL_AT + headers->optionalSize;

@@ -13,6 +13,8 @@ const uint16_t PE32_MAGIC = 0x10B;
 const uint16_t PE32_PLUS_MAGIC = 0x20B;
 const unsigned PE_MAX_SECTIONS = 96;     // the loader's own limit
 const size_t PE_SECTION_HEADER_SIZE = 40;
+const uint16_t PE_MACHINE_I386 = 0x14C;
+const uint16_t PE_MACHINE_AMD64 = 0x8664;
 
 struct PeDirectory {
     uint32_t address = 0;
@@ -21,6 +23,7 @@ struct PeDirectory {
 
 struct PeHeaders {
     uint32_t ntOffset = 0;        // of "PE\0\0", from the DOS header
+    uint16_t machine = 0;         // the CPU the image is for
     unsigned sectionCount = 0;
     uint16_t optionalSize = 0;
     uint16_t magic = 0;           // PE32_MAGIC or PE32_PLUS_MAGIC; directories only for these

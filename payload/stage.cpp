@@ -59,7 +59,8 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
     // cut short before it has lost its archive, and staging nothing from it is
     // no complete staging. Reading the last filler byte leaves the stream at
     // the payload offset, where the reader expects it.
-    if (SeekFile(reader.file, PAYLOAD_OFFSET - 1) != 0 || fgetc(reader.file) == EOF) {
+    if (reader.compressed == nullptr &&
+        (SeekFile(reader.file, PAYLOAD_OFFSET - 1) != 0 || fgetc(reader.file) == EOF)) {
         return Close(&reader, result, PayloadError::NoArchive, nullptr);
     }
 
@@ -97,7 +98,7 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
             }
             result->bytes += got;
             if (options.progress != nullptr)
-                options.progress(reader.pos - PAYLOAD_OFFSET, reader.end - PAYLOAD_OFFSET, options.context);
+                options.progress(reader.pos - reader.start, reader.end - reader.start, options.context);
         }
         if (!CloseStagedFile(&out))
             written = false;
@@ -113,7 +114,7 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
         }
         ++result->entries;
         if (options.entryStaged != nullptr)
-            options.entryStaged(name, header.size, options.context);
+            options.entryStaged(name, header, options.context);
     }
     if (reader.error != PayloadError::Ok)
         // A mismatch belongs to the whole archive, not to the last entry read.

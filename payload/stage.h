@@ -13,8 +13,9 @@ struct StageOptions {
     // Turns a stored (ANSI) entry name into the file name to create; nullptr
     // keeps names as stored. Returns false when the name has no form here.
     bool (*mapName)(const char* stored, char* out, size_t outSize, void* context) = nullptr;
-    // Told of each entry once its file is complete.
-    void (*entryStaged)(const char* name, uint32_t size, void* context) = nullptr;
+    // Told of each entry once its file is complete: the name it was written
+    // under, and its header (size, and how the archive stores it).
+    void (*entryStaged)(const char* name, const PayloadEntryHeader& header, void* context) = nullptr;
     // Told after each block written: archive bytes read so far out of the
     // archive's length (entry headers included).
     void (*progress)(uint64_t done, uint64_t total, void* context) = nullptr;

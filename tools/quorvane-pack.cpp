@@ -46,13 +46,17 @@ const char USAGE[] =
     "         ignoring case; every input is judged before anything is written,\n"
     "         OUT must be neither STUB nor an input nor inside a PATH folder;\n"
     "         written beside OUT, flushed to disk and renamed into place; an\n"
-    "         integrity record (XXH3-128 of the archive) follows the last entry\n"
-    "list     show each entry (offset, size, name in UTF-8), the totals, where\n"
-    "         the image and the filler end, trailing bytes, a certificate table,\n"
+    "         integrity record (XXH3-128 of the archive) follows the last entry;\n"
+    "         --compress lzma puts the entries' data in one LZMA stream right\n"
+    "         after STUB instead, which must be a launcher that reads it\n"
+    "list     show each entry (offset, size, name in UTF-8; compressed: packed\n"
+    "         size, ratio and method too), the totals, where the image and the\n"
+    "         filler (or the compressed archive) end, trailing bytes, a certificate table,\n"
     "         whether the stub is the launcher, which editions can start and the\n"
     "         integrity record: none, or its algorithm and ok or mismatch\n"
     "check    validate as list does; print nothing when the launcher is sound;\n"
-    "         a mismatch with the integrity record is damage\n"
+    "         a mismatch with the integrity record is damage; a compressed\n"
+    "         archive is decoded in full, nothing written\n"
     "extract  stage the entries into DIR the way the launcher does, names\n"
     "         converted to UTF-8, verifying the integrity record on the way;\n"
     "         says whether it was verified\n"
@@ -73,7 +77,9 @@ const char USAGE[] =
     "                     (* and ?, letters in any case); may be repeated\n"
     "  --force            build: accept a stub without MZ and PE signatures\n"
     "  --no-integrity     build: no integrity record (the archive as older\n"
-    "                     packers wrote it)\n"
+    "                     packers wrote it); not with --compress lzma\n"
+    "  --compress METHOD  build: lzma (compressed, solid, straight after the\n"
+    "                     stub, always with its end record) or none (default)\n"
     "  -q, --quiet        build: no progress display and no editions line\n"
     "  -v, --verbose      build, extract: list each entry as it is packed or staged\n"
     "  --json             list: print the report as one JSON object\n"
@@ -171,6 +177,22 @@ std::string Hex(uint64_t value)
     return text;
 }
 
+// Packed bytes to unpacked, to three places ("1.000" for nothing at all).
+std::string Ratio(uint64_t packed, uint64_t unpacked)
+{
+    char text[24];
+    snprintf(text, sizeof text, "%.3f", unpacked == 0 ? 1.0 : static_cast<double>(packed) / unpacked);
+    return text;
+}
+
+// The method as list shows it.
+const char* MethodName(uint8_t method, uint8_t filter)
+{
+    if (method == ENTRY_METHOD_STORED)
+        return "stored";
+    return filter == ENTRY_FILTER_X86 ? "lzma+x86" : "lzma";
+}
+
 // Options shared by the commands; each command says which it accepts.
 struct Arguments {
     std::string command;
@@ -180,6 +202,7 @@ struct Arguments {
     unsigned char filler = 0xCD;
     bool force = false;
     bool noIntegrity = false;
+    PackCompression compression = PackCompression::None;
     bool quiet = false;
     bool verbose = false;
     bool json = false;
@@ -196,7 +219,8 @@ bool OptionApplies(const std::string& command, const std::string& option)
         const char* command;
         const char* options;
     } table[] = {
-        {"build", " -o --output --stub --codepage --filler --exclude --force --no-integrity -q --quiet -v --verbose "},
+        {"build", " -o --output --stub --codepage --filler --exclude --force --no-integrity --compress -q --quiet -v "
+                  "--verbose "},
         {"list", " --codepage --json "},
         {"check", " --codepage --strict "},
         {"extract", " --codepage -v --verbose "},
@@ -246,7 +270,7 @@ int Parse(const std::vector<std::string>& args, Arguments* parsed)
         } else if (arg == "-v" || arg == "--verbose") {
             parsed->verbose = true;
         } else if (arg == "-o" || arg == "--output" || arg == "--stub" || arg == "--codepage" ||
-                   arg == "--filler" || arg == "--exclude") {
+                   arg == "--filler" || arg == "--exclude" || arg == "--compress") {
             if (i + 1 >= args.size())
                 return Usage(arg + " needs a value");
             const std::string& value = args[++i];
@@ -255,6 +279,10 @@ int Parse(const std::vector<std::string>& args, Arguments* parsed)
                 parsed->output = value;
             } else if (arg == "--stub") {
                 parsed->stub = value;
+            } else if (arg == "--compress") {
+                if (value != "lzma" && value != "none")
+                    return Usage("--compress " + value + ": not a method (lzma or none)");
+                parsed->compression = value == "lzma" ? PackCompression::Lzma : PackCompression::None;
             } else if (arg == "--exclude") {
                 if (value.empty())
                     return Usage("--exclude needs a pattern");
@@ -275,6 +303,8 @@ int Parse(const std::vector<std::string>& args, Arguments* parsed)
     for (const std::string& option : parsed->options)
         if (!parsed->command.empty() && !OptionApplies(parsed->command, option))
             return Usage(option + " does not apply to " + parsed->command);
+    if (parsed->noIntegrity && parsed->compression == PackCompression::Lzma)
+        return Usage("--no-integrity does not apply to --compress lzma: a compressed launcher always carries its end record");
     return -1;
 }
 
@@ -322,6 +352,8 @@ int ExitFor(PackError error)
     case PackError::OutputNotFile:
     case PackError::WriteFailed:
     case PackError::Interrupted:
+    case PackError::OutOfMemory:
+    case PackError::CompressionFailed:
         return EXIT_USAGE;
     default:
         return EXIT_REFUSED;
@@ -405,6 +437,7 @@ int Build(const Arguments& args)
     request.filler = args.filler;
     request.force = args.force;
     request.integrity = !args.noIntegrity;
+    request.compression = args.compression;
     request.excludes = args.excludes;
     request.progress = OnProgress;
     request.entryStarted = OnEntryStarted;
@@ -421,6 +454,10 @@ int Build(const Arguments& args)
             printf("%s: %u entries, %llu bytes of data, %llu bytes in all\n", args.output.c_str(),
                    result.entries, static_cast<unsigned long long>(result.dataBytes),
                    static_cast<unsigned long long>(result.outputSize));
+        if (!args.quiet && args.compression == PackCompression::Lzma)
+            printf("compressed %llu bytes of data into %llu (%s); %llu bytes in all\n",
+                   static_cast<unsigned long long>(result.dataBytes), static_cast<unsigned long long>(result.packedBytes),
+                   Ratio(result.packedBytes, result.dataBytes).c_str(), static_cast<unsigned long long>(result.outputSize));
         if (!args.quiet)
             printf("%s\n", EditionsLine(result.editions).c_str());
         for (const std::string& stray : result.strays)
@@ -448,7 +485,9 @@ bool IsDamage(PayloadError error)
 {
     return error == PayloadError::NameWithoutNul || error == PayloadError::UnsafeName ||
            error == PayloadError::TruncatedData || error == PayloadError::NameNotConvertible ||
-           error == PayloadError::NoArchive || error == PayloadError::IntegrityMismatch;
+           error == PayloadError::NoArchive || error == PayloadError::IntegrityMismatch ||
+           error == PayloadError::UnknownArchive || error == PayloadError::DictionaryTooLarge ||
+           error == PayloadError::DamagedArchive;
 }
 
 // One line on the integrity record, for list and extract.
@@ -485,7 +524,9 @@ const char* IntegrityStatus(IntegrityState state)
     }
 }
 
-int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, const std::string& name)
+// whole: the fault is the archive's own, not one entry's.
+int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, const std::string& name,
+                 bool whole = false)
 {
     if (!IsDamage(error)) {
         Message(file + ": " + PayloadErrorText(error));
@@ -495,7 +536,7 @@ int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, c
         Message(file + ": damaged: " + PayloadErrorText(error) + ": get a new copy");
         return EXIT_REFUSED;
     }
-    std::string where = "entry at " + Hex(offset);
+    std::string where = (whole ? "archive at " : "entry at ") + Hex(offset);
     if (!name.empty())
         where += " (" + EscapeName(name) + ")";
     Message(file + ": damaged: " + where + ": " + PayloadErrorText(error));
@@ -545,14 +586,25 @@ void PrintJson(const std::string& file, const LauncherReport& report, PayloadErr
     printf("  \"entries\": [");
     for (size_t i = 0; i < report.entries.size(); ++i) {
         const ListedEntry& entry = report.entries[i];
-        printf("%s\n    {\"offset\": %s, \"size\": %u, \"name\": %s, \"stored_name\": \"%s\"}", i ? "," : "",
+        printf("%s\n    {\"offset\": %s, \"size\": %u, \"name\": %s, \"stored_name\": \"%s\"", i ? "," : "",
                Number(entry.offset).c_str(), entry.size,
                entry.utf8Name.empty() ? "null" : JsonString(entry.utf8Name).c_str(),
                HexBytes(entry.storedName).c_str());
+        if (report.compressed)
+            printf(", \"method\": \"%s\", \"packed_size\": %u, \"ratio\": %s", MethodName(entry.method, entry.filter),
+                   entry.packedSize, Ratio(entry.packedSize, entry.size).c_str());
+        printf("}");
     }
     printf("%s],\n", report.entries.empty() ? "" : "\n  ");
     printf("  \"data_bytes\": %s,\n", Number(report.dataBytes).c_str());
-    bool archive = error == PayloadError::Ok && report.fileSize >= PAYLOAD_OFFSET;
+    if (report.compressed)
+        printf("  \"compression\": {\"method\": \"lzma\", \"solid\": true, \"dictionary\": %u, \"archive_start\": %s, "
+               "\"packed_bytes\": %s, \"ratio\": %s},\n",
+               report.dictionary, Number(report.archiveStart).c_str(), Number(report.packedBytes).c_str(),
+               Ratio(report.packedBytes, report.dataBytes).c_str());
+    else
+        printf("  \"compression\": null,\n");
+    bool archive = error == PayloadError::Ok && (report.compressed || report.fileSize >= PAYLOAD_OFFSET);
     printf("  \"archive_end\": %s,\n  \"trailing_bytes\": %s,\n", archive ? Number(report.archiveEnd).c_str() : "null",
            archive ? Number(report.trailing).c_str() : "null");
     if (report.signedImage)
@@ -572,9 +624,9 @@ void PrintJson(const std::string& file, const LauncherReport& report, PayloadErr
                EDITIONS[i].language, EDITIONS[i].program, report.editions & (1u << i) ? "true" : "false",
                EDITIONS[i].offered ? "true" : "false");
     printf("\n  ],\n  \"can_start\": %s,\n", CanStartAnEdition(report.editions) ? "true" : "false");
-    PayloadError damage = error != PayloadError::Ok ? error
-                          : report.fileSize < PAYLOAD_OFFSET ? PayloadError::NoArchive
-                                                              : PayloadError::Ok;
+    PayloadError damage = error != PayloadError::Ok                           ? error
+                          : !report.compressed && report.fileSize < PAYLOAD_OFFSET ? PayloadError::NoArchive
+                                                                                    : PayloadError::Ok;
     if (damage == PayloadError::Ok)
         printf("  \"damage\": null\n}\n");
     else
@@ -584,17 +636,32 @@ void PrintJson(const std::string& file, const LauncherReport& report, PayloadErr
 
 void PrintReport(const LauncherReport& report, PayloadError error)
 {
-    printf("offset            size  name\n");
-    for (const ListedEntry& entry : report.entries)
-        printf("%s  %10u  %s\n", Hex(entry.offset).c_str(), entry.size,
-               entry.utf8Name.empty() ? EscapeName(entry.storedName).c_str() : entry.utf8Name.c_str());
-    printf("%zu entries, %llu bytes of data\n", report.entries.size(),
-           static_cast<unsigned long long>(report.dataBytes));
+    if (report.compressed) {
+        printf("offset            size      packed  ratio  method    name\n");
+        for (const ListedEntry& entry : report.entries)
+            printf("%s  %10u  %10u  %s  %-8s  %s\n", Hex(entry.offset).c_str(), entry.size, entry.packedSize,
+                   Ratio(entry.packedSize, entry.size).c_str(), MethodName(entry.method, entry.filter),
+                   entry.utf8Name.empty() ? EscapeName(entry.storedName).c_str() : entry.utf8Name.c_str());
+        printf("%zu entries, %llu bytes of data, %llu bytes packed (ratio %s)\n", report.entries.size(),
+               static_cast<unsigned long long>(report.dataBytes), static_cast<unsigned long long>(report.packedBytes),
+               Ratio(report.packedBytes, report.dataBytes).c_str());
+    } else {
+        printf("offset            size  name\n");
+        for (const ListedEntry& entry : report.entries)
+            printf("%s  %10u  %s\n", Hex(entry.offset).c_str(), entry.size,
+                   entry.utf8Name.empty() ? EscapeName(entry.storedName).c_str() : entry.utf8Name.c_str());
+        printf("%zu entries, %llu bytes of data\n", report.entries.size(),
+               static_cast<unsigned long long>(report.dataBytes));
+    }
     if (report.imageEndKnown)
         printf("image ends at %s\n", Hex(report.imageEnd).c_str());
     else
         printf("image end unknown (not a PE image)\n");
-    if (report.fileSize < PAYLOAD_OFFSET)
+    if (report.compressed)
+        printf("compressed archive (LZMA, solid, dictionary %u KiB) starts at %s%s\n", report.dictionary >> 10,
+               Hex(report.archiveStart).c_str(),
+               report.imageEndKnown && report.imageEnd == report.archiveStart ? ", right after the image" : "");
+    else if (report.fileSize < PAYLOAD_OFFSET)
         printf("file ends at %s, before the payload offset %s: no archive\n", Hex(report.fileSize).c_str(),
                Hex(PAYLOAD_OFFSET).c_str());
     else if (report.imageEndKnown && report.imageEnd > PAYLOAD_OFFSET)
@@ -643,8 +710,9 @@ int ListOrCheck(const Arguments& args, bool print)
     else if (print)
         PrintReport(report, error);
     if (error != PayloadError::Ok)
-        return ReportDamage(file, error, report.errorOffset, report.errorName);
-    if (report.fileSize < PAYLOAD_OFFSET) {
+        return ReportDamage(file, error, report.errorOffset, report.errorName,
+                            report.compressed && report.errorOffset == report.archiveStart);
+    if (!report.compressed && report.fileSize < PAYLOAD_OFFSET) {
         // As for the launcher's own staging: a file cut short has lost its archive.
         Message(file + ": damaged: " + PayloadErrorText(PayloadError::NoArchive));
         return EXIT_REFUSED;
@@ -653,10 +721,26 @@ int ListOrCheck(const Arguments& args, bool print)
     return warnings > 0 && args.strict ? EXIT_REFUSED : EXIT_SUCCESS_CODE;
 }
 
-void OnEntryStaged(const char* name, uint32_t size, void* context)
+struct ExtractTally {
+    bool verbose = false;
+    bool compressed = false;
+    unsigned entries = 0;
+    uint64_t size = 0;
+    uint64_t packed = 0;
+};
+
+void OnEntryStaged(const char* name, const PayloadEntryHeader& header, void* context)
 {
-    if (*static_cast<const bool*>(context))
-        printf("%10u  %s\n", size, name);
+    ExtractTally* tally = static_cast<ExtractTally*>(context);
+    tally->compressed = tally->compressed || header.method != ENTRY_METHOD_STORED;
+    ++tally->entries;
+    tally->size += header.size;
+    tally->packed += header.packedSize;
+    if (tally->verbose && header.method == ENTRY_METHOD_STORED)
+        printf("%10u  %s\n", header.size, name);
+    else if (tally->verbose)
+        printf("%10u  %10u  %s  %-8s  %s\n", header.size, header.packedSize,
+               Ratio(header.packedSize, header.size).c_str(), MethodName(header.method, header.filter), name);
 }
 
 int Extract(const Arguments& args)
@@ -673,13 +757,18 @@ int Extract(const Arguments& args)
                  : kind == HostPathKind::Folder ? "a folder, not a file" : "not a regular file"));
         return EXIT_USAGE;
     }
-    bool verbose = args.verbose;
+    ExtractTally tally;
+    tally.verbose = args.verbose;
     StageResult result;
     errno = 0;
 #ifdef _WIN32
     SetLastError(0);
 #endif
-    if (ExtractLauncher(file, args.operands[1], args.codePage, OnEntryStaged, &verbose, &result)) {
+    if (ExtractLauncher(file, args.operands[1], args.codePage, OnEntryStaged, &tally, &result)) {
+        if (tally.compressed)
+            printf("decompressed %u entries: %llu bytes of data from %llu packed (ratio %s)\n", tally.entries,
+                   static_cast<unsigned long long>(tally.size), static_cast<unsigned long long>(tally.packed),
+                   Ratio(tally.packed, tally.size).c_str());
         printf("integrity record: %s\n", IntegrityText(result.integrity, result.record).c_str());
         return EXIT_SUCCESS_CODE;
     }

@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
+#include <map>
 
 #include "codepage.h"
+#include "compress.h"
 #include "pack.h"
 #include "pack_test_support.h"
+#include "stage.h"
 
 using namespace testing_support;
 using namespace pack_testing;
@@ -90,4 +94,248 @@ TEST(BuildLauncher, ACancelledBuildWritesNothing)
     EXPECT_EQ(1u, result.entries);
     EXPECT_EQ(PAYLOAD_OFFSET + ENTRY_HEADER_SIZE + (5u << 20) + INTEGRITY_RECORD_SIZE, result.outputSize);
     EXPECT_EQ((std::vector<std::string>{"data.bin", "out.exe", "stub.exe"}), ListFolder(dir.path()));
+}
+
+namespace {
+
+// A stub that reads compressed archives, as the launcher's version block says.
+Bytes CompressingStub()
+{
+    return VersionedPeImage("Quorvane", "stored lzma1");
+}
+
+// An x86 image whose code calls a few functions from many places.
+Bytes X86Image(size_t size)
+{
+    Bytes image = MinimalPeImage(static_cast<uint32_t>(size));
+    for (size_t at = 0x400; at + 16 <= size; at += 16) {
+        uint32_t target = 0x400 + 64 * ((at / 16) % 5);
+        image[at] = 0xE8;
+        WriteLE32(&image[at + 1], target - static_cast<uint32_t>(at + 5));
+    }
+    return image;
+}
+
+Bytes Text(size_t size)
+{
+    std::string line = "Quorvane packs its payload as one LZMA stream; ";
+    Bytes text;
+    for (size_t i = 0; text.size() < size; ++i)
+        text.insert(text.end(), line.begin(), line.end()), text.push_back(static_cast<unsigned char>('0' + i % 10));
+    text.resize(size);
+    return text;
+}
+
+struct Packed {
+    PackError error;
+    PackResult result;
+};
+
+Packed PackCompressed(const std::string& stub, const std::vector<std::string>& inputs, const std::string& out)
+{
+    PackRequest request;
+    request.output = out;
+    request.stub = stub;
+    request.inputs = inputs;
+    request.compression = PackCompression::Lzma;
+    Packed packed;
+    packed.error = BuildLauncher(request, &packed.result);
+    return packed;
+}
+
+// What an older reader, which knows only the stored archive, makes of a file:
+// the header it would read at the payload offset, if the file reaches it.
+bool StoredReaderFindsAnEntry(const Bytes& file)
+{
+    if (file.size() < PAYLOAD_OFFSET + ENTRY_HEADER_SIZE)
+        return false;
+    PayloadEntryHeader header;
+    return DecodeEntryHeader(&file[PAYLOAD_OFFSET], &header) == PayloadError::Ok && IsSafeEntryName(header.name);
+}
+
+}  // namespace
+
+TEST(CompressedLauncher, RoundTripsSolidWithTheFilterOnX86Entries)
+{
+    ScratchDir dir;
+    std::string stub = dir / "stub.exe", payload = dir / "payload", out = dir / "out.exe";
+    ASSERT_TRUE(WriteFileBytes(stub, CompressingStub()) && MakeFolder(payload));
+    std::map<std::string, Bytes> files = {{"a.dll", X86Image(300000)},
+                                          {"b.dll", X86Image(200000)},
+                                          {"empty.log", {}},
+                                          {"licence.txt", Text(STAGE_COPY_BUFFER_SIZE + 4099)},
+                                          {"random.bak", Pattern(100000, 7)},
+                                          {"ZelkSetupGb.exe", Text(3)}};
+    for (const auto& f : files)
+        ASSERT_TRUE(WriteFileBytes(JoinPath(payload, f.first), f.second));
+
+    Packed packed = PackCompressed(stub, {payload}, out);
+    ASSERT_EQ(PackError::Ok, packed.error) << PackErrorText(packed.error) << " " << packed.result.culprit;
+    Bytes launcher;
+    ASSERT_TRUE(ReadFileBytes(out, &launcher));
+    EXPECT_EQ(launcher.size(), packed.result.outputSize);
+    EXPECT_LT(launcher.size(), PAYLOAD_OFFSET) << "no filler";
+    uint64_t total = 0;
+    for (const auto& f : files)
+        total += f.second.size();
+    EXPECT_LT(packed.result.packedBytes, total / 4) << "text and code compress";
+
+    LauncherReport report;
+    ASSERT_EQ(PayloadError::Ok, DescribeLauncher(out, 936, &report));
+    EXPECT_TRUE(report.compressed);
+    EXPECT_EQ(CompressingStub().size(), report.archiveStart);
+    EXPECT_EQ(IntegrityState::Verified, report.integrity);
+    EXPECT_GE(report.dictionary, total) << "the whole payload in reach";
+    ASSERT_EQ(files.size(), report.entries.size());
+    uint64_t packedSum = 0;
+    std::vector<std::string> names;
+    for (const ListedEntry& entry : report.entries) {
+        names.push_back(entry.storedName);
+        EXPECT_EQ(files.at(entry.storedName).size(), entry.size) << entry.storedName;
+        EXPECT_EQ(ENTRY_METHOD_LZMA, entry.method);
+        EXPECT_EQ(entry.storedName == "a.dll" || entry.storedName == "b.dll" ? ENTRY_FILTER_X86 : ENTRY_FILTER_NONE,
+                  entry.filter)
+            << entry.storedName;
+        packedSum += entry.packedSize;
+    }
+    EXPECT_EQ((std::vector<std::string>{"a.dll", "b.dll", "empty.log", "licence.txt", "random.bak", "ZelkSetupGb.exe"}),
+              names);
+    EXPECT_EQ(packed.result.packedBytes, packedSum);
+    EXPECT_EQ(report.entries[2].packedSize, 0u) << "an empty entry takes nothing from the stream";
+
+    StageResult staged;
+    ASSERT_TRUE(ExtractLauncher(out, dir / "extracted", 936, nullptr, nullptr, &staged))
+        << PayloadErrorText(staged.error);
+    EXPECT_EQ(IntegrityState::Verified, staged.integrity);
+    for (const auto& f : files) {
+        Bytes back;
+        ASSERT_TRUE(ReadFileBytes(JoinPath(dir / "extracted", f.first), &back)) << f.first;
+        EXPECT_TRUE(back == f.second) << f.first;
+    }
+
+    // The same inputs give the same bytes; a stub that does not say it reads
+    // compressed archives, or one that already carries one, is refused.
+    Packed again = PackCompressed(stub, {payload}, dir / "again.exe");
+    Bytes second;
+    ASSERT_TRUE(ReadFileBytes(dir / "again.exe", &second));
+    EXPECT_TRUE(launcher == second);
+    std::string older = dir / "older.exe";
+    ASSERT_TRUE(WriteFileBytes(older, VersionedPeImage("Quorvane")));
+    EXPECT_EQ(PackError::StubCannotDecompress, PackCompressed(older, {payload}, dir / "x.exe").error);
+    EXPECT_EQ(PackError::StubCarriesArchive, PackCompressed(out, {payload}, dir / "y.exe").error);
+    EXPECT_FALSE(PathExists(dir / "x.exe") || PathExists(dir / "y.exe"));
+}
+
+TEST(CompressedLauncher, ABarrierAtThePayloadOffsetWhereverTheArchiveReachesIt)
+{
+    ScratchDir dir;
+    std::string payload = dir / "payload", stub = dir / "stub.exe", out = dir / "out.exe";
+    ASSERT_TRUE(MakeFolder(payload));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(payload, "a.dll"), X86Image(70000)));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(payload, "b.txt"), Text(50000)));
+    Bytes image = CompressingStub();
+    ASSERT_TRUE(WriteFileBytes(stub, image));
+    Packed first = PackCompressed(stub, {payload}, out);
+    ASSERT_EQ(PackError::Ok, first.error);
+    const uint64_t length = first.result.outputSize - image.size();  // archive and end record, no barrier
+
+    // Stubs padded so that the archive starts where each case needs it.
+    struct Case {
+        const char* what;
+        uint64_t start;
+        bool barrier;
+    };
+    const std::vector<Case> cases = {
+        {"ends before the payload offset", PAYLOAD_OFFSET - length - 1, false},
+        {"its record ends at the payload offset", PAYLOAD_OFFSET - length, true},
+        {"its record straddles the payload offset", PAYLOAD_OFFSET - length + 20, true},
+        {"its data ends at the payload offset", PAYLOAD_OFFSET - (length - END_RECORD_SIZE), true},
+        {"the payload offset inside its data", PAYLOAD_OFFSET - length / 2, true},
+        {"it starts at the payload offset", PAYLOAD_OFFSET, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes padded = image;
+        padded.resize(static_cast<size_t>(c.start), 0);
+        ASSERT_TRUE(WriteFileBytes(stub, padded));
+        Packed packed = PackCompressed(stub, {payload}, out);
+        ASSERT_EQ(PackError::Ok, packed.error) << PackErrorText(packed.error);
+        Bytes file;
+        ASSERT_TRUE(ReadFileBytes(out, &file));
+        if (c.barrier) {
+            ASSERT_GE(file.size(), PAYLOAD_OFFSET + BARRIER_SIZE + END_RECORD_SIZE);
+            Bytes barrier(BARRIER_SIZE);
+            MakeBarrier(barrier.data());
+            EXPECT_TRUE(std::equal(barrier.begin(), barrier.end(), file.begin() + PAYLOAD_OFFSET));
+        } else {
+            EXPECT_EQ(file.size(), c.start + length);
+            EXPECT_LT(file.size(), PAYLOAD_OFFSET);
+        }
+        // A reader of the stored archive alone finds nothing to stage.
+        EXPECT_FALSE(StoredReaderFindsAnEntry(file));
+        LauncherReport report;
+        ASSERT_EQ(PayloadError::Ok, DescribeLauncher(out, 936, &report));
+        EXPECT_EQ(c.start, report.archiveStart);
+        EXPECT_EQ(IntegrityState::Verified, report.integrity);
+        StageResult staged;
+        std::string target = dir / "staged";
+        RemoveTree(target);
+        ASSERT_TRUE(ExtractLauncher(out, target, 936, nullptr, nullptr, &staged)) << PayloadErrorText(staged.error);
+        Bytes back;
+        ASSERT_TRUE(ReadFileBytes(JoinPath(target, "b.txt"), &back));
+        EXPECT_TRUE(back == Text(50000));
+    }
+}
+
+TEST(CompressedLauncher, DamageAndLiesStopStagingAtTheirEntry)
+{
+    ScratchDir dir;
+    std::string payload = dir / "payload", stub = dir / "stub.exe", out = dir / "out.exe";
+    ASSERT_TRUE(MakeFolder(payload) && WriteFileBytes(stub, CompressingStub()));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(payload, "a.txt"), Text(40000)));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(payload, "b.dll"), X86Image(90000)));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(payload, "c.txt"), Text(3000)));
+    ASSERT_EQ(PackError::Ok, PackCompressed(stub, {payload}, out).error);
+    LauncherReport report;
+    ASSERT_EQ(PayloadError::Ok, DescribeLauncher(out, 936, &report));
+    ASSERT_EQ(3u, report.entries.size());
+    Bytes sound;
+    ASSERT_TRUE(ReadFileBytes(out, &sound));
+    const size_t start = static_cast<size_t>(report.archiveStart);
+    const size_t b = static_cast<size_t>(report.entries[1].offset);  // b.dll's header
+
+    struct Case {
+        const char* what;
+        std::function<void(Bytes*)> change;
+        PayloadError error;
+        std::vector<std::string> staged;  // the files left, whole
+    };
+    const std::vector<Case> cases = {
+        {"a byte of b.dll's data flipped", [&](Bytes* f) { (*f)[b + COMPRESSED_ENTRY_SIZE + 30] ^= 0x04; },
+         PayloadError::DamagedArchive, {"a.txt"}},
+        {"b.dll one byte longer than it is", [&](Bytes* f) { WriteLE32(&(*f)[b + 128], 90001); },
+         PayloadError::DamagedArchive, {"a.txt"}},
+        {"b.dll's packed bytes one short", [&](Bytes* f) { WriteLE32(&(*f)[b + 132], report.entries[1].packedSize - 1); },
+         PayloadError::DamagedArchive, {"a.txt"}},
+        {"a dictionary over the cap", [&](Bytes* f) { WriteLE32(&(*f)[start + 17], LZMA_DICTIONARY_CAP + 1); },
+         PayloadError::DictionaryTooLarge, {}},
+        {"an entry more than the archive holds", [&](Bytes* f) { WriteLE32(&(*f)[start + 12], 4); },
+         PayloadError::TruncatedData, {"a.txt", "b.dll", "c.txt"}},
+        {"a method this reader does not know", [&](Bytes* f) { (*f)[b + 136] = 2; }, PayloadError::UnknownArchive,
+         {"a.txt"}},
+        {"the end record's digest flipped", [&](Bytes* f) { f->back() ^= 1; }, PayloadError::IntegrityMismatch,
+         {"a.txt", "b.dll", "c.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes file = sound;
+        c.change(&file);
+        std::string path = dir / "damaged.exe", stage = dir / "tmpsoft";
+        ASSERT_TRUE(WriteFileBytes(path, file));
+        RemoveTree(stage);
+        StageResult result;
+        EXPECT_FALSE(StagePayloadFile(path.c_str(), stage.c_str(), StageOptions(), &result));
+        EXPECT_EQ(c.error, result.error) << PayloadErrorText(result.error);
+        EXPECT_EQ(c.staged, ListFolder(stage)) << "staging stops at the entry, and removes its partial file";
+    }
 }

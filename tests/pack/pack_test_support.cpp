@@ -214,16 +214,18 @@ Bytes Utf16z(const std::string& ascii)
 
 }  // namespace
 
-Bytes VersionedPeImage(const std::string& internalName)
+Bytes VersionedPeImage(const std::string& internalName, const std::string& payloadFormats)
 {
     Bytes fixed(52, 0);
     WriteLE32(&fixed[0], 0xFEEF04BD);
     auto string = [](const std::string& key, const std::string& value) {
         return VersionNode(key, true, Utf16z(value), static_cast<uint16_t>(value.size() + 1), {});
     };
-    Bytes table = VersionNode("080404b0", true, {}, 0,
-                              {string("FileVersion", "1, 0, 0, 1"), string("InternalName", internalName),
-                               string("OriginalFilename", "Quorvane.EXE")});
+    std::vector<Bytes> strings = {string("FileVersion", "1, 0, 0, 1"), string("InternalName", internalName),
+                                  string("OriginalFilename", "Quorvane.EXE")};
+    if (!payloadFormats.empty())
+        strings.push_back(string("PayloadFormats", payloadFormats));
+    Bytes table = VersionNode("080404b0", true, {}, 0, strings);
     Bytes info = VersionNode("VS_VERSION_INFO", false, fixed, 52,
                              {VersionNode("StringFileInfo", true, {}, 0, {table})});
 

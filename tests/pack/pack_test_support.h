@@ -28,7 +28,8 @@ bool MakeSizedFile(const std::string& path, uint64_t size);
 bool ShiftModificationTime(const std::string& path, int seconds);
 
 // A PE image of 0x1000 bytes whose resources hold a version block with the
-// given InternalName, laid out as the resource compiler lays out ours.
-Bytes VersionedPeImage(const std::string& internalName);
+// given InternalName (and, when not empty, the archive formats it reads),
+// laid out as the resource compiler lays out ours.
+Bytes VersionedPeImage(const std::string& internalName, const std::string& payloadFormats = std::string());
 
 }  // namespace pack_testing

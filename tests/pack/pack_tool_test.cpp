@@ -513,6 +513,89 @@ TEST(PackTool, TheIntegrityRecordIsVerifiedAndOptional)
     }
 }
 
+TEST(PackTool, CompressedBuildListCheckExtract)
+{
+    Workspace ws;
+    WriteFileBytes(ws.stub, VersionedPeImage("Quorvane", "stored lzma1"));
+    std::string text;
+    while (text.size() < 200000)
+        text += "every line of the licence, said again and again\n";
+    text.resize(200000);
+    std::map<std::string, Bytes> files = {{"licence.txt", Bytes(text.begin(), text.end())},
+                                         {"empty.log", {}},
+                                         {"ZelkSetupGb.exe", MinimalPeImage(40000)}};
+    for (const auto& f : files)
+        ws.Add(f.first, f.second);
+
+    Captured built = Pack({"build", "-o", ws.out, "--stub", ws.stub, "--compress", "lzma", ws.payload});
+    ASSERT_EQ(0, built.status) << built.err;
+    EXPECT_EQ(0u, built.out.find("compressed 240000 bytes of data into ")) << built.out;
+    LauncherReport report;
+    ASSERT_EQ(PayloadError::Ok, DescribeLauncher(ws.out, 936, &report));
+    ASSERT_EQ(3u, report.entries.size());
+
+    Captured listed = Pack({"list", ws.out});
+    ASSERT_EQ(0, listed.status) << listed.err;
+    EXPECT_TRUE(HasLine(listed.out, "offset            size      packed  ratio  method    name")) << listed.out;
+    for (const ListedEntry& entry : report.entries) {
+        char line[200];
+        snprintf(line, sizeof line, "0x%08llX  %10u  %10u  %.3f  %-8s  %s", static_cast<unsigned long long>(entry.offset),
+                 entry.size, entry.packedSize, entry.size == 0 ? 1.0 : double(entry.packedSize) / entry.size,
+                 entry.storedName == "ZelkSetupGb.exe" ? "lzma+x86" : "lzma", entry.storedName.c_str());
+        EXPECT_TRUE(HasLine(listed.out, line)) << line << "\n" << listed.out;
+    }
+    EXPECT_LT(report.entries[1].packedSize, 2000u) << "repeated text compresses";
+    EXPECT_TRUE(HasLine(listed.out, "compressed archive (LZMA, solid, dictionary 256 KiB) starts at 0x00001000, "
+                                    "right after the image")) << listed.out;
+    EXPECT_NE(std::string::npos, listed.out.find(": XXH3-128, ok")) << listed.out;
+
+    Captured json = Pack({"list", "--json", ws.out});
+    ASSERT_EQ(0, json.status);
+    for (const std::string& wanted : {std::string("\"compression\": {\"method\": \"lzma\", \"solid\": true, "),
+                                      std::string("\"archive_start\": 4096,"),
+                                      std::string("\"name\": \"empty.log\", \"stored_name\": \"656d7074792e6c6f67\", "
+                                                  "\"method\": \"lzma\", \"packed_size\": 0, \"ratio\": 1.000}")})
+        EXPECT_NE(std::string::npos, json.out.find(wanted)) << wanted << "\n" << json.out;
+    EXPECT_NE(std::string::npos, Pack({"list", "--json", ws.stub}).out.find("\"compression\": null,"));
+
+    Captured checked = Pack({"check", ws.out});
+    EXPECT_EQ(0, checked.status);
+    EXPECT_EQ("", checked.out + checked.err);
+    std::string target = ws.dir / "extracted";
+    Captured extracted = Pack({"extract", "-v", ws.out, target});
+    ASSERT_EQ(0, extracted.status) << extracted.err;
+    EXPECT_TRUE(HasLine(extracted.out, "integrity record: XXH3-128, ok")) << extracted.out;
+    EXPECT_NE(std::string::npos, extracted.out.find("decompressed 3 entries: 240000 bytes of data from ")) << extracted.out;
+    EXPECT_NE(std::string::npos, extracted.out.find("  lzma+x86  ZelkSetupGb.exe")) << extracted.out;
+    for (const auto& f : files) {
+        Bytes data;
+        ASSERT_TRUE(ReadFileBytes(JoinPath(target, f.first), &data)) << f.first;
+        EXPECT_TRUE(f.second == data) << f.first;
+    }
+
+    // Damage in the compressed data: check and extract say so, and extract
+    // leaves no file of the damaged entry. The older stub is refused.
+    Bytes launcher;
+    ASSERT_TRUE(ReadFileBytes(ws.out, &launcher));
+    launcher[report.entries[1].offset + COMPRESSED_ENTRY_SIZE + report.entries[1].packedSize / 2] ^= 0x10;
+    std::string damaged = ws.dir / "damaged.exe";
+    ASSERT_TRUE(WriteFileBytes(damaged, launcher));
+    Captured refused = Pack({"check", damaged});
+    EXPECT_EQ(1, refused.status);
+    EXPECT_NE(std::string::npos, refused.err.find("damaged: ")) << refused.err;
+    EXPECT_EQ(1, Pack({"extract", damaged, ws.dir / "partial"}).status);
+    EXPECT_FALSE(PathExists(JoinPath(ws.dir / "partial", "licence.txt")));
+    std::string older = ws.dir / "older.exe";
+    WriteFileBytes(older, VersionedPeImage("Quorvane"));
+    Captured old = Pack({"build", "-o", ws.dir / "x.exe", "--stub", older, "--compress", "lzma", ws.payload});
+    EXPECT_EQ(1, old.status);
+    EXPECT_NE(std::string::npos, old.err.find("the stub cannot read compressed archives")) << old.err;
+    EXPECT_EQ(2, Pack({"build", "-o", ws.dir / "x.exe", "--stub", ws.stub, "--compress", "zip", ws.payload}).status);
+    EXPECT_EQ(2, Pack({"build", "-o", ws.dir / "x.exe", "--stub", ws.stub, "--compress", "lzma", "--no-integrity",
+                       ws.payload}).status);
+    EXPECT_FALSE(PathExists(ws.dir / "x.exe"));
+}
+
 TEST(PackTool, UsageAndConventions)
 {
     Captured help = Pack({"--help"});

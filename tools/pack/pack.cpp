@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "codepage.h"
+#include "compress.h"
 #include "digest.h"
 #include "host_files.h"
 #include "pe_image.h"
@@ -304,6 +305,13 @@ PackError ReadStub(const std::string& path, bool force, std::vector<unsigned cha
         return Fail(result, PackError::InputChanged, path);
     if (!force && !HasPeSignatures(stub->data(), stub->size()))
         return Fail(result, PackError::StubNotPe, path);
+    // A compressed launcher is smaller than the payload offset: only its end
+    // record tells it from a bare stub.
+    PayloadReader reader;
+    bool compressed = OpenPayload(&reader, path.c_str()) == PayloadError::Ok && reader.compressed != nullptr;
+    ClosePayload(&reader);
+    if (compressed)
+        return Fail(result, PackError::StubCarriesArchive, path);
     result->launcherStub = IsLauncherImage(stub->data(), stub->size());
     return PackError::Ok;
 }
@@ -328,6 +336,8 @@ public:
 
         if (!Put(stub.data(), stub.size()))
             return result_->error;
+        if (request_.compression == PackCompression::Lzma)
+            return WriteCompressedArchive(request_, items, out_, done_, result_);
         memset(buffer_, request_.filler, COPY_BUFFER_SIZE);
         uint64_t filler = PAYLOAD_OFFSET - stub.size();
         while (filler > 0) {
@@ -364,6 +374,7 @@ public:
             if (!Put(raw, sizeof raw))
                 return result_->error;
         }
+        result_->packedBytes = result_->dataBytes;
         result_->outputSize = done_;
         return PackError::Ok;
     }
@@ -478,6 +489,9 @@ PackError BuildLauncher(const PackRequest& request, PackResult* result)
     std::vector<unsigned char> stub;
     if (ReadStub(request.stub, request.force, &stub, result) != PackError::Ok)
         return result->error;
+    // A launcher that cannot read its archive would only ever say it is damaged.
+    if (request.compression == PackCompression::Lzma && !StubReadsCompressed(stub.data(), stub.size()))
+        return Fail(result, PackError::StubCannotDecompress, request.stub);
     std::vector<PackItem> items;
     if (CollectPackItems(request.inputs, request.codePage, &items, result, request.excludes) != PackError::Ok)
         return result->error;
@@ -567,9 +581,16 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
     report->record = reader.record;
     report->recordOffset = reader.recordOffset;
     report->fillerEnd = std::min<uint64_t>(PAYLOAD_OFFSET, fileSize);
+    if (const CompressedHeader* compressed = CompressedArchiveHeader(&reader)) {
+        // No filler: the archive follows the image.
+        report->compressed = true;
+        report->archiveStart = reader.start;
+        report->fillerEnd = reader.start;
+        report->dictionary = ReadLE32(compressed->properties + 1);
+    }
 
     // The filler is everything from the image's end to the payload offset.
-    if (report->imageEndKnown && report->imageEnd < report->fillerEnd &&
+    if (!report->compressed && report->imageEndKnown && report->imageEnd < report->fillerEnd &&
         SeekFile(file, report->imageEnd) == 0) {
         unsigned char chunk[4096];
         uint64_t left = report->fillerEnd - report->imageEnd;
@@ -599,16 +620,20 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
     std::unique_ptr<unsigned char, FreeDeleter> block;
     if (reader.integrity == IntegrityState::Pending)
         block.reset(static_cast<unsigned char*>(malloc(COPY_BUFFER_SIZE)));
-    PayloadEntryHeader header;
+    PayloadEntryHeader header = {};
     while (NextPayloadEntry(&reader, &header)) {
         ListedEntry entry;
         entry.storedName = header.name;
         if (!CodePageToUtf8(codePage, entry.storedName, &entry.utf8Name))
             entry.utf8Name.clear();
         entry.size = header.size;
-        entry.offset = reader.pos - ENTRY_HEADER_SIZE;
+        entry.packedSize = header.packedSize;
+        entry.method = header.method;
+        entry.filter = header.filter;
+        entry.offset = reader.headerOffset;
         report->entries.push_back(entry);
         report->dataBytes += header.size;
+        report->packedBytes += header.packedSize;
         if (block)
             while (ReadPayloadData(&reader, block.get(), COPY_BUFFER_SIZE) > 0) {
             }
@@ -622,16 +647,26 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
     report->error = reader.error;
     if (reader.error == PayloadError::ReadFailed)
         report->reason = HostErrorText();
-    if (reader.error == PayloadError::TruncatedData && !report->entries.empty()) {
+    if (report->compressed && reader.error != PayloadError::Ok && reader.error != PayloadError::ReadFailed &&
+        reader.error != PayloadError::IntegrityMismatch) {
+        // The entry last begun is at fault, or before any the archive's own header.
+        report->errorOffset = reader.entries == 0 ? reader.start : reader.headerOffset;
+        if (reader.entries > 0 && reader.error != PayloadError::NameWithoutNul)
+            report->errorName = header.name;
+        report->archiveEnd = reader.pos;
+    } else if (reader.error == PayloadError::TruncatedData && !report->entries.empty()) {
         report->errorOffset = report->entries.back().offset;
         report->errorName = report->entries.back().storedName;
         report->archiveEnd = reader.pos;
     } else if (reader.error == PayloadError::NameWithoutNul || reader.error == PayloadError::UnsafeName) {
-        report->errorOffset = reader.pos - ENTRY_HEADER_SIZE;
+        report->errorOffset = reader.headerOffset;
         if (reader.error == PayloadError::UnsafeName)
             report->errorName = header.name;
         report->archiveEnd = report->errorOffset;
     } else if (reader.error == PayloadError::IntegrityMismatch) {
+        report->trailing = reader.trailing;
+        report->archiveEnd = reader.pos - reader.trailing;
+    } else if (report->compressed) {
         report->trailing = reader.trailing;
         report->archiveEnd = reader.pos - reader.trailing;
     } else {
@@ -646,7 +681,7 @@ namespace {
 
 struct ExtractContext {
     unsigned codePage;
-    void (*entryStaged)(const char* name, uint32_t size, void* context);
+    void (*entryStaged)(const char* name, const PayloadEntryHeader& header, void* context);
     void* context;
 };
 
@@ -661,17 +696,17 @@ bool MapToUtf8(const char* stored, char* out, size_t outSize, void* context)
     return true;
 }
 
-void Staged(const char* name, uint32_t size, void* context)
+void Staged(const char* name, const PayloadEntryHeader& header, void* context)
 {
     const ExtractContext* extract = static_cast<const ExtractContext*>(context);
     if (extract->entryStaged != nullptr)
-        extract->entryStaged(name, size, extract->context);
+        extract->entryStaged(name, header, extract->context);
 }
 
 }  // namespace
 
 bool ExtractLauncher(const std::string& path, const std::string& dir, unsigned codePage,
-                     void (*entryStaged)(const char* name, uint32_t size, void* context),
+                     void (*entryStaged)(const char* name, const PayloadEntryHeader& header, void* context),
                      void* context, StageResult* result)
 {
     ExtractContext extract = {codePage, entryStaged, context};

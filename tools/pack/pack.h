@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "compressed.h"
 #include "host_files.h"
 #include "stage.h"
 
@@ -38,7 +39,12 @@
     X(InputChanged, "file changed size while being packed")                            \
     X(CannotCreateOutput, "cannot create the output file")                             \
     X(WriteFailed, "cannot write the output file")                                     \
-    X(Interrupted, "interrupted")
+    X(Interrupted, "interrupted")                                                      \
+    X(StubCannotDecompress, "the stub cannot read compressed archives: its version block lists no " \
+                            "lzma1 under PayloadFormats (use a stub built from this version, or --compress none)") \
+    X(StubCarriesArchive, "stub already carries a compressed archive: give the bare launcher") \
+    X(OutOfMemory, "not enough memory to compress")                                    \
+    X(CompressionFailed, "the compressed data did not decode back to the payload")
 
 enum class PackError {
 #define PACK_ERROR_ENUM(name, text) name,
@@ -78,6 +84,12 @@ struct PackItem {
     HostFileId id;
 };
 
+// How build stores the entries' data.
+enum class PackCompression {
+    None,  // stored as is, behind filler up to PAYLOAD_OFFSET
+    Lzma,  // one LZMA stream straight after the stub (compressed.h)
+};
+
 struct PackRequest {
     std::string output;
     std::string stub;
@@ -86,8 +98,10 @@ struct PackRequest {
     unsigned codePage = 936;
     unsigned char filler = 0xCD;
     bool force = false;  // accept a stub without PE signatures
-    bool integrity = true;  // append the integrity record after the last entry
-    // Called after each chunk written, with bytes done and the output's size.
+    bool integrity = true;  // append the integrity record after the last entry (a compressed archive always has its end record)
+    PackCompression compression = PackCompression::None;
+    // Called after each chunk written, with bytes done and the output's size;
+    // when compressing, with payload bytes compressed and the payload's size.
     void (*progress)(uint64_t done, uint64_t total, void* context) = nullptr;
     // Called once per entry as it starts, with its header's file offset.
     void (*entryStarted)(const PackItem& item, uint64_t offset, void* context) = nullptr;
@@ -108,6 +122,7 @@ struct PackResult {
     bool launcherStub = false;        // IsLauncherImage over the stub
     unsigned entries = 0;
     uint64_t dataBytes = 0;
+    uint64_t packedBytes = 0;  // the entries' data as stored: dataBytes, or the compressed stream's size
     uint64_t outputSize = 0;
 };
 
@@ -135,6 +150,9 @@ struct ListedEntry {
     std::string storedName;
     std::string utf8Name;     // empty when the name does not convert
     uint32_t size = 0;
+    uint32_t packedSize = 0;  // the bytes that hold its data: size, unless compressed
+    uint8_t method = ENTRY_METHOD_STORED;
+    uint8_t filter = ENTRY_FILTER_NONE;
     uint64_t offset = 0;      // of the entry's header
 };
 
@@ -147,6 +165,10 @@ struct LauncherReport {
     unsigned char fillerByte = 0;
     std::vector<ListedEntry> entries;
     uint64_t dataBytes = 0;
+    uint64_t packedBytes = 0;    // the entries' data as stored
+    bool compressed = false;     // a compressed archive (compressed.h), at archiveStart
+    uint64_t archiveStart = PAYLOAD_OFFSET;
+    uint32_t dictionary = 0;     // its LZMA dictionary size
     uint64_t archiveEnd = 0;     // end of the last whole entry
     uint64_t trailing = 0;       // bytes after it that do not make a header
     bool signedImage = false;
@@ -171,7 +193,7 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
 // Stages the launcher's entries into dir with the launcher's own staging
 // code, names converted from codePage to the host's UTF-8.
 bool ExtractLauncher(const std::string& path, const std::string& dir, unsigned codePage,
-                     void (*entryStaged)(const char* name, uint32_t size, void* context),
+                     void (*entryStaged)(const char* name, const PayloadEntryHeader& header, void* context),
                      void* context, StageResult* result);
 
 // Printable form of stored name bytes: ASCII as is, other bytes as \xNN.
