@@ -3,6 +3,7 @@
 #include <mbctype.h>
 
 #include <cstdlib>
+#include <cwchar>
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -27,7 +28,7 @@ CWinApp::CWinApp(LPCWSTR appName)
 {
     g_app = this;
     if (appName != nullptr)
-        m_appName = appName;
+        lstrcpynW(m_appName, appName, MAX_PATH);
 }
 
 CWinApp::~CWinApp()
@@ -65,17 +66,16 @@ int AfxWinMain()
     CWinApp* app = AfxGetApp();
     if (app == nullptr)
         return 1;
-    if (app->m_appName.empty()) {
+    if (app->m_appName[0] == L'\0') {
         wchar_t path[MAX_PATH] = {};
         ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-        std::wstring name = path;
-        size_t slash = name.find_last_of(L"\\/");
-        if (slash != std::wstring::npos)
-            name.erase(0, slash + 1);
-        size_t dot = name.rfind(L'.');
-        if (dot != std::wstring::npos)
-            name.erase(dot);
-        app->m_appName = name;
+        const wchar_t* name = path;
+        for (const wchar_t* p = path; *p != L'\0'; ++p)
+            if (*p == L'\\' || *p == L'/')
+                name = p + 1;
+        lstrcpynW(app->m_appName, name, MAX_PATH);
+        if (wchar_t* dot = wcsrchr(app->m_appName, L'.'))
+            *dot = L'\0';
     }
     app->InitInstance();
     return app->ExitInstance();

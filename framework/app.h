@@ -29,8 +29,9 @@ public:
 
     // The window the application lives for; none until InitInstance sets one.
     CWnd* m_pMainWnd = nullptr;
-    // The application's name: the one given, else the executable's base name.
-    std::wstring m_appName;
+    // The application's name: the one given (cut to MAX_PATH - 1 characters),
+    // else the executable's base name.
+    wchar_t m_appName[MAX_PATH] = {};
 };
 
 CWinApp* AfxGetApp();

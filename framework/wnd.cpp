@@ -1,5 +1,7 @@
 #include "wnd.h"
 
+#include <cstring>
+
 #include "app.h"
 
 namespace {
@@ -27,11 +29,14 @@ BOOL CString::LoadString(UINT id)
     const wchar_t* text = nullptr;
     // With a zero buffer size LoadStringW points into the resource itself.
     int length = ::LoadStringW(AfxGetResourceHandle(), id, reinterpret_cast<LPWSTR>(&text), 0);
-    if (length <= 0 || text == nullptr) {
-        m_text.clear();
+    delete[] m_text;
+    m_text = nullptr;
+    if (length <= 0 || text == nullptr)
         return FALSE;
-    }
-    m_text.assign(text, static_cast<size_t>(length));
+    // Strings of one block sit back to back without terminators.
+    m_text = new wchar_t[static_cast<size_t>(length) + 1];
+    memcpy(m_text, text, static_cast<size_t>(length) * sizeof(wchar_t));
+    m_text[length] = L'\0';
     return TRUE;
 }
 

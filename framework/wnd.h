@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "gdi.h"
 #include "message_map.h"
 
@@ -22,16 +20,23 @@ public:
 };
 
 // A string loaded from the module's string table. UI text stays UTF-16 so it
-// shows the same whatever the system's ANSI code page is.
+// shows the same whatever the system's ANSI code page is. A plain buffer, not
+// std::wstring: the library's string brings some 130 KB of code into a program
+// of this size, and every launcher carries its stub.
 class CString {
 public:
+    CString() = default;
+    ~CString() { delete[] m_text; }
+    CString(const CString&) = delete;
+    CString& operator=(const CString&) = delete;
+
     // Loads string resource id; FALSE (and an empty string) when there is none.
     BOOL LoadString(UINT id);
-    BOOL IsEmpty() const { return m_text.empty(); }
-    operator LPCWSTR() const { return m_text.c_str(); }
+    BOOL IsEmpty() const { return m_text == nullptr; }
+    operator LPCWSTR() const { return m_text != nullptr ? m_text : L""; }
 
 private:
-    std::wstring m_text;
+    wchar_t* m_text = nullptr;  // NUL-terminated; nullptr when empty
 };
 
 // A window handle with an optional object behind it. A control subclassed by
