@@ -1,10 +1,14 @@
 #include "compress.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "compressed.h"
 #include "digest.h"
@@ -74,6 +78,83 @@ void Release(void*, void* address)
 
 ISzAlloc g_allocator = {Allocate, Release};
 
+// The stream on its way from the encoder to the check decoder, which runs on
+// a thread of its own right behind the encoder: on a machine with a second
+// core, checking the stream costs no time. With it go the entries' filters,
+// each known once the encoder has read the entry's first bytes.
+class StreamPipe {
+public:
+    // The encoder's side.
+    void Put(const void* data, size_t size)
+    {
+        const unsigned char* bytes = static_cast<const unsigned char*>(data);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_chunks.emplace_back(bytes, bytes + size);
+        m_changed.notify_one();
+    }
+    void Decide(size_t entry, uint8_t filter)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_filters.size() <= entry)
+            m_filters.resize(entry + 1, ENTRY_FILTER_NONE);
+        m_filters[entry] = filter;
+        m_decided = entry + 1;
+        m_changed.notify_one();
+    }
+    // No more bytes will come: the stream is whole, or the encoder failed.
+    void Close()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        m_changed.notify_one();
+    }
+
+    // The decoder's side. Waits for bytes; 0 once the pipe is closed and empty.
+    size_t Get(unsigned char* buffer, size_t capacity)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_chunks.empty() || m_closed; });
+        size_t done = 0;
+        while (done < capacity && !m_chunks.empty()) {
+            std::vector<unsigned char>& chunk = m_chunks.front();
+            size_t n = std::min(capacity - done, chunk.size() - m_offset);
+            memcpy(buffer + done, chunk.data() + m_offset, n);
+            done += n;
+            m_offset += n;
+            if (m_offset == chunk.size()) {
+                m_chunks.pop_front();
+                m_offset = 0;
+            }
+        }
+        return done;
+    }
+    // Waits until the encoder has read entry's first bytes; false when it
+    // stopped before.
+    bool Filter(size_t entry, uint8_t* filter)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_decided > entry || m_closed; });
+        if (m_decided <= entry)
+            return false;
+        *filter = m_filters[entry];
+        return true;
+    }
+
+    static size_t Input(void* self, unsigned char* buffer, size_t capacity)
+    {
+        return static_cast<StreamPipe*>(self)->Get(buffer, capacity);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::vector<unsigned char>> m_chunks;
+    size_t m_offset = 0;  // bytes of the first chunk already taken
+    std::vector<uint8_t> m_filters;
+    size_t m_decided = 0;  // entries whose filter is known
+    bool m_closed = false;
+};
+
 // The encoder's input: every entry's file in turn, each read once, those
 // that are x86 images through the filter. The digest sees the bytes as read.
 struct Feeder {
@@ -81,6 +162,7 @@ struct Feeder {
     const PackRequest* request;
     const std::vector<PackItem>* items;
     std::vector<uint8_t>* filters;  // filled in as each entry starts
+    StreamPipe* pipe;               // told of each entry's filter
     PackResult* result;
     ArchiveDigest* digest;
     Block block;
@@ -121,6 +203,7 @@ struct Feeder {
             filters->push_back(ENTRY_FILTER_NONE);
             if (left > 0)
                 return true;
+            pipe->Decide(index, ENTRY_FILTER_NONE);
             if (!CloseCurrent())
                 return false;
         }
@@ -152,8 +235,11 @@ struct Feeder {
         if (got < want)
             return Stop(ferror(file) ? FailWithReason(result, PackError::ReadFailed, item.path)
                                      : Fail(result, PackError::InputChanged, item.path));
-        if (position == 0 && held == 0 && IsX86Image(block.get(), got))
-            filters->back() = ENTRY_FILTER_X86;
+        if (position == 0 && held == 0) {
+            if (IsX86Image(block.get(), got))
+                filters->back() = ENTRY_FILTER_X86;
+            pipe->Decide(index, filters->back());
+        }
         digest->Update(block.get() + held, got);
         left -= got;
         size_t n = held + got;
@@ -193,16 +279,18 @@ struct Feeder {
     }
 };
 
-// The encoder's output: the temporary stream file.
+// The encoder's output: the temporary stream file, and the check decoder.
 struct Sink {
     ISeqOutStream stream;
     FILE* file;
+    StreamPipe* pipe;
     uint64_t written = 0;
 
     static size_t Write(void* self, const void* data, size_t size)
     {
         Sink* s = static_cast<Sink*>(self);
         size_t n = fwrite(data, 1, size, s->file);
+        s->pipe->Put(data, n);
         s->written += n;
         return n;
     }
@@ -237,30 +325,88 @@ struct TempFile {
     }
 };
 
-// Compresses every entry into temp; records each entry's filter and the
-// digest of the payload as read.
-PackError Encode(const PackRequest& request, const std::vector<PackItem>& items, uint64_t total, FILE* temp,
-                 std::vector<uint8_t>* filters, ArchiveDigest* digest, unsigned char* properties,
-                 uint64_t* streamSize, PackResult* result)
+// What decoding the stream as the launcher will taught: whether it gives back
+// the payload, and where each entry's packed bytes end.
+struct StreamCheck {
+    PackError error = PackError::Ok;
+    std::string culprit;
+    std::vector<uint32_t> packed;  // each entry's stream bytes
+    uint64_t consumed = 0;         // stream bytes the decoder took in all
+    bool clean = false;            // the stream ended where the last entry did
+    unsigned char digest[DIGEST_SIZE] = {};  // of the bytes decoded
+
+    void Fail(PackError why, const std::string& what)
+    {
+        error = why;
+        culprit = what;
+    }
+};
+
+// Decodes the stream entry by entry, as it comes through the pipe: the
+// decoder's position at each entry's end is where that entry's bytes end.
+void CheckStream(const PackRequest& request, const std::vector<PackItem>& items, uint64_t total,
+                 const unsigned char* properties, StreamPipe* pipe, StreamCheck* check)
 {
+    check->packed.assign(items.size(), 0);
+    Block block = NewBlock(BLOCK_SIZE);
+    LzmaStream decoder;
+    ArchiveDigest digest;
+    if (!block || !digest.Valid())
+        return check->Fail(PackError::OutOfMemory, request.output);
+    PayloadError opened = decoder.Open(properties, total);
+    if (opened != PayloadError::Ok)
+        return check->Fail(opened == PayloadError::OutOfMemory ? PackError::OutOfMemory : PackError::CompressionFailed,
+                           request.output);
+    for (size_t i = 0; i < items.size(); ++i) {
+        uint8_t filter = ENTRY_FILTER_NONE;
+        if (!pipe->Filter(i, &filter))
+            return check->Fail(PackError::CompressionFailed, items[i].path);  // the encoder stopped first
+        decoder.BeginEntry(static_cast<uint32_t>(items[i].size), filter == ENTRY_FILTER_X86);
+        size_t got;
+        while ((got = decoder.Read(block.get(), BLOCK_SIZE, StreamPipe::Input, pipe)) > 0)
+            digest.Update(block.get(), got);
+        if (decoder.Error() != PayloadError::Ok || !decoder.EntryComplete())
+            return check->Fail(PackError::CompressionFailed, items[i].path);
+        if (decoder.EntryConsumed() > UINT32_MAX)
+            return check->Fail(PackError::CompressionFailed, items[i].path);  // cannot be said in 4 bytes
+        check->packed[i] = static_cast<uint32_t>(decoder.EntryConsumed());
+        check->consumed += decoder.EntryConsumed();
+    }
+    unsigned char rest[1];
+    check->clean = decoder.Buffered() == 0 && decoder.AtStreamEnd() && pipe->Get(rest, sizeof rest) == 0;
+    digest.Final(check->digest);
+}
+
+// Compresses every entry into temp, and decodes the stream on a second thread
+// as it is made; records each entry's filter, the digest of the payload as
+// read, and where each entry's packed bytes end.
+PackError Encode(const PackRequest& request, const std::vector<PackItem>& items, uint64_t total, FILE* temp,
+                 std::vector<uint8_t>* filters, unsigned char* properties, uint64_t* streamSize,
+                 std::vector<uint32_t>* packed, PackResult* result)
+{
+    packed->assign(items.size(), 0);
     if (total == 0)
         return PackError::Ok;  // nothing to compress: an empty stream
+    ArchiveDigest digest;
+    StreamPipe pipe;
     Feeder feeder;
     feeder.stream.Read = Feeder::Read;
     feeder.request = &request;
     feeder.items = &items;
     feeder.filters = filters;
+    feeder.pipe = &pipe;
     feeder.result = result;
-    feeder.digest = digest;
+    feeder.digest = &digest;
     feeder.block = NewBlock(BLOCK_SIZE + X86_FILTER_LOOKAHEAD);
     Sink sink;
     sink.stream.Write = Sink::Write;
     sink.file = temp;
+    sink.pipe = &pipe;
     Progress progress;
     progress.progress.Progress = Progress::Report;
     progress.request = &request;
     progress.total = total;
-    if (!feeder.block)
+    if (!feeder.block || !digest.Valid())
         return Fail(result, PackError::OutOfMemory, request.output);
 
     CLzmaEncProps props;
@@ -284,8 +430,13 @@ PackError Encode(const PackRequest& request, const std::vector<PackItem>& items,
     SRes res = LzmaEnc_SetProps(encoder, &props);
     if (res == SZ_OK)
         res = LzmaEnc_WriteProperties(encoder, properties, &propertiesSize);
-    if (res == SZ_OK)
+    StreamCheck check;
+    if (res == SZ_OK) {
+        std::thread checker(CheckStream, std::cref(request), std::cref(items), total, properties, &pipe, &check);
         res = LzmaEnc_Encode(encoder, &sink.stream, &feeder.stream, &progress.progress, &g_allocator, &g_allocator);
+        pipe.Close();
+        checker.join();
+    }
     LzmaEnc_Destroy(encoder, &g_allocator, &g_allocator);
     if (feeder.error != PackError::Ok)
         return feeder.error;
@@ -297,55 +448,15 @@ PackError Encode(const PackRequest& request, const std::vector<PackItem>& items,
         return Fail(result, PackError::OutOfMemory, request.output);
     if (res != SZ_OK || feeder.fed != total || feeder.index != items.size())
         return Fail(result, PackError::CompressionFailed, request.output);
-    *streamSize = sink.written;
-    return PackError::Ok;
-}
-
-size_t StreamFileInput(void* context, unsigned char* buffer, size_t capacity)
-{
-    return fread(buffer, 1, capacity, static_cast<FILE*>(context));
-}
-
-// Decodes the stream as the launcher will, entry by entry: the bytes must be
-// the payload's, and the decoder's position at each entry's end is where that
-// entry's packed bytes end.
-PackError Measure(const PackRequest& request, const std::vector<PackItem>& items, uint64_t total,
-                  const std::vector<uint8_t>& filters, const unsigned char* properties, FILE* stream,
-                  uint64_t streamSize, const unsigned char* expected, std::vector<uint32_t>* packed,
-                  PackResult* result)
-{
-    packed->assign(items.size(), 0);
-    if (total == 0)
-        return streamSize == 0 ? PackError::Ok : Fail(result, PackError::CompressionFailed, request.output);
-    Block block = NewBlock(BLOCK_SIZE);
-    LzmaStream decoder;
-    ArchiveDigest digest;
-    if (!block || !digest.Valid())
-        return Fail(result, PackError::OutOfMemory, request.output);
-    PayloadError opened = decoder.Open(properties, total);
-    if (opened != PayloadError::Ok)
-        return Fail(result, opened == PayloadError::OutOfMemory ? PackError::OutOfMemory : PackError::CompressionFailed,
-                    request.output);
-    uint64_t consumed = 0;
-    for (size_t i = 0; i < items.size(); ++i) {
-        decoder.BeginEntry(static_cast<uint32_t>(items[i].size), filters[i] == ENTRY_FILTER_X86);
-        size_t got;
-        while ((got = decoder.Read(block.get(), BLOCK_SIZE, StreamFileInput, stream)) > 0)
-            digest.Update(block.get(), got);
-        if (decoder.Error() != PayloadError::Ok || !decoder.EntryComplete())
-            return Fail(result, PackError::CompressionFailed, items[i].path);
-        if (Cancelled(request))
-            return Fail(result, PackError::Interrupted, request.output);
-        if (decoder.EntryConsumed() > UINT32_MAX)
-            return Fail(result, PackError::CompressionFailed, items[i].path);  // cannot be said in 4 bytes
-        (*packed)[i] = static_cast<uint32_t>(decoder.EntryConsumed());
-        consumed += decoder.EntryConsumed();
-    }
-    unsigned char decoded[DIGEST_SIZE];
-    digest.Final(decoded);
-    if (ferror(stream) || consumed != streamSize || decoder.Buffered() != 0 || !decoder.AtStreamEnd() ||
-        memcmp(decoded, expected, DIGEST_SIZE) != 0)
+    if (check.error != PackError::Ok)
+        return Fail(result, check.error, check.culprit);
+    // The stream must give back exactly the payload as it was read.
+    unsigned char expected[DIGEST_SIZE];
+    digest.Final(expected);
+    if (!check.clean || check.consumed != sink.written || memcmp(check.digest, expected, DIGEST_SIZE) != 0)
         return Fail(result, PackError::CompressionFailed, request.output);
+    *packed = check.packed;
+    *streamSize = sink.written;
     return PackError::Ok;
 }
 
@@ -459,13 +570,10 @@ PackError WriteCompressedArchive(const PackRequest& request, const std::vector<P
         return result->error;
     }
     std::vector<uint8_t> filters;
-    ArchiveDigest payloadDigest;
-    if (!payloadDigest.Valid())
-        return Fail(result, PackError::OutOfMemory, request.output);
     unsigned char properties[LZMA_PROPERTIES_SIZE] = {};
     uint64_t streamSize = 0;
-    if (Encode(request, items, total, temp.file, &filters, &payloadDigest, properties, &streamSize, result) !=
-        PackError::Ok)
+    std::vector<uint32_t> packed;
+    if (Encode(request, items, total, temp.file, &filters, properties, &streamSize, &packed, result) != PackError::Ok)
         return result->error;
     if (fclose(temp.file) != 0) {
         temp.file = nullptr;
@@ -475,12 +583,6 @@ PackError WriteCompressedArchive(const PackRequest& request, const std::vector<P
     if (temp.file == nullptr)
         return FailWithReason(result, PackError::ReadFailed, temp.path);
     filters.resize(items.size(), ENTRY_FILTER_NONE);  // an empty payload was not read at all
-    unsigned char expected[DIGEST_SIZE];
-    payloadDigest.Final(expected);
-    std::vector<uint32_t> packed;
-    if (Measure(request, items, total, filters, properties, temp.file, streamSize, expected, &packed, result) !=
-        PackError::Ok)
-        return result->error;
 
     // The layout, known in full before the first byte: does it reach the payload offset?
     uint64_t content = COMPRESSED_HEADER_SIZE + streamSize + COMPRESSED_ENTRY_SIZE * static_cast<uint64_t>(items.size());
