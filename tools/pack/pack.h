@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "brand.h"
 #include "host_files.h"
 #include "stage.h"
 
@@ -38,7 +39,8 @@
     X(InputChanged, "file changed size while being packed")                            \
     X(CannotCreateOutput, "cannot create the output file")                             \
     X(WriteFailed, "cannot write the output file")                                     \
-    X(Interrupted, "interrupted")
+    X(Interrupted, "interrupted")                                                      \
+    X(BrandRefused, "the stub cannot be branded (the branding result says why)")
 
 enum class PackError {
 #define PACK_ERROR_ENUM(name, text) name,
@@ -87,6 +89,7 @@ struct PackRequest {
     unsigned char filler = 0xCD;
     bool force = false;  // accept a stub without PE signatures
     bool integrity = true;  // append the integrity record after the last entry
+    const BrandOptions* brand = nullptr;  // brands the stub on the way (brand.h)
     // Called after each chunk written, with bytes done and the output's size.
     void (*progress)(uint64_t done, uint64_t total, void* context) = nullptr;
     // Called once per entry as it starts, with its header's file offset.
@@ -106,6 +109,7 @@ struct PackResult {
     std::vector<std::string> strays;  // packed files that look left behind by accident
     unsigned editions = 0;            // FindEditions over the packed names
     bool launcherStub = false;        // IsLauncherImage over the stub
+    BrandResult brand;                // BrandRefused: why; else the branding's warnings
     unsigned entries = 0;
     uint64_t dataBytes = 0;
     uint64_t outputSize = 0;
