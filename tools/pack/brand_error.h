@@ -14,8 +14,7 @@
     X(InputTooLarge, "too large for a launcher, whose image must end before 0x200000")                     \
     X(NotAPicture, "cannot be decoded as a BMP, PNG or JPEG picture")                                       \
     X(WrongPictureSize, "wrong size")                                                                       \
-    X(PictureTransparent, "has pixels that are not fully opaque; the launcher draws its pictures opaque: "  \
-                          "flatten it onto a background first")                                            \
+    X(PictureTransparent, "has pixels that are not fully opaque (flatten it onto a background)")          \
     X(NotAnIcon, "not an icon (.ico) file")                                                                 \
     X(BadIconImage, "holds an image that is damaged or not an icon image")                                  \
     X(BadText, "cannot be used as text")                                                                    \

@@ -59,6 +59,12 @@ bool IsPng(ByteView data)
     return true;
 }
 
+// stbi_info gives a top-down bitmap's height as stored: negative.
+int Magnitude(int value)
+{
+    return value >= 0 ? value : value == INT32_MIN ? 0 : -value;
+}
+
 // Decodes to RGBA after checking the size the header declares.
 bool DecodeRgba(ByteView data, unsigned maxWidth, unsigned maxHeight, Pixels* pixels, int* width, int* height,
                 std::string* detail)
@@ -73,6 +79,7 @@ bool DecodeRgba(ByteView data, unsigned maxWidth, unsigned maxHeight, Pixels* pi
         *detail = StbReason();
         return false;
     }
+    *height = Magnitude(*height);
     if (*width <= 0 || *height <= 0 || static_cast<unsigned>(*width) > maxWidth ||
         static_cast<unsigned>(*height) > maxHeight) {
         *detail = std::to_string(*width) + " x " + std::to_string(*height) + " pixels, more than " +
@@ -109,8 +116,8 @@ BrandError DecodePicture(ByteView file, unsigned width, unsigned height, ByteBuf
         *detail = StbReason();
         return BrandError::NotAPicture;
     }
-    found[0] = static_cast<unsigned>(infoWidth);
-    found[1] = static_cast<unsigned>(infoHeight);
+    found[0] = static_cast<unsigned>(Magnitude(infoWidth));
+    found[1] = static_cast<unsigned>(Magnitude(infoHeight));
     if (found[0] != width || found[1] != height)
         return BrandError::WrongPictureSize;
     Pixels pixels;
