@@ -59,6 +59,61 @@ bool IsPng(ByteView data)
     return true;
 }
 
+// Faults of the stb_image that Debian ships, found by fuzzing, refused
+// before it sees them: a JPEG Huffman table of more than 256 codes makes it
+// write past its tables. Walks the JPEG's marker segments as stb_image does,
+// skipping stray bytes between them and the entropy-coded data after each
+// start of scan. True when the input is safe to hand over (a damaged file is
+// left to stb_image to refuse).
+bool SafeForDecoder(ByteView data, std::string* detail)
+{
+    const uint8_t SOI = 0xD8, EOI = 0xD9, SOS = 0xDA, DHT = 0xC4, TEM = 0x01, RST0 = 0xD0, RST7 = 0xD7;
+    const size_t MAX_HUFFMAN_CODES = 256;
+    if (data.U8(0) != 0xFF || data.U8(1) != SOI)
+        return true;
+    auto big16 = [&data](uint64_t at) { return static_cast<uint32_t>(data.U8(at) << 8 | data.U8(at + 1)); };
+    bool inScan = false;
+    for (uint64_t at = 2; data.Has(at, 2);) {
+        uint8_t marker = data.U8(at + 1);
+        if (data.U8(at) != 0xFF) {  // padding, or scan data
+            ++at;
+            continue;
+        }
+        if (inScan && (marker == 0x00 || (marker >= RST0 && marker <= RST7))) {
+            at += 2;
+            continue;
+        }
+        inScan = false;
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        at += 2;
+        if (marker == EOI)
+            return true;
+        if (marker == SOI || marker == TEM || (marker >= RST0 && marker <= RST7))
+            continue;
+        uint32_t length = big16(at);
+        if (length < 2 || !data.Has(at, length))
+            return true;
+        for (uint64_t table = at + 2; marker == DHT && table < at + length;) {
+            // Class and id, sixteen counts, then that many symbols.
+            size_t codes = 0;
+            for (uint64_t i = 1; i <= 16; ++i)
+                codes += data.U8(table + i);
+            if (codes > MAX_HUFFMAN_CODES) {
+                *detail = "a JPEG Huffman table of " + std::to_string(codes) + " codes, more than " +
+                          std::to_string(MAX_HUFFMAN_CODES);
+                return false;
+            }
+            table += 17 + codes;
+        }
+        inScan = marker == SOS;
+        at += length;
+    }
+    return true;
+}
+
 // stbi_info gives a top-down bitmap's height as stored: negative.
 int Magnitude(int value)
 {
@@ -75,6 +130,8 @@ bool DecodeRgba(ByteView data, unsigned maxWidth, unsigned maxHeight, Pixels* pi
     }
     int channels = 0;
     int length = static_cast<int>(data.size);
+    if (!SafeForDecoder(data, detail))
+        return false;
     if (!stbi_info_from_memory(data.data, length, width, height, &channels)) {
         *detail = StbReason();
         return false;
@@ -111,6 +168,8 @@ BrandError DecodePicture(ByteView file, unsigned width, unsigned height, ByteBuf
 {
     found[0] = found[1] = 0;
     int infoWidth = 0, infoHeight = 0, channels = 0;
+    if (!SafeForDecoder(file, detail))
+        return BrandError::NotAPicture;
     if (file.size > static_cast<size_t>(INT32_MAX) ||
         !stbi_info_from_memory(file.data, static_cast<int>(file.size), &infoWidth, &infoHeight, &channels)) {
         *detail = StbReason();
