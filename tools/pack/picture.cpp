@@ -93,23 +93,24 @@ bool SafeForDecoder(ByteView data, std::string* detail)
             return true;
         if (marker == SOI || marker == TEM || (marker >= RST0 && marker <= RST7))
             continue;
-        uint32_t length = big16(at);
-        if (length < 2 || !data.Has(at, length))
-            return true;
-        for (uint64_t table = at + 2; marker == DHT && table < at + length;) {
+        // As stb_image reads it: a table's counts even where the file has
+        // ended (it reads zeros there), and on to the segment's declared end.
+        int64_t length = big16(at);
+        for (int64_t left = length - 2, table = at + 2; marker == DHT && left > 0;) {
             // Class and id, sixteen counts, then that many symbols.
             size_t codes = 0;
-            for (uint64_t i = 1; i <= 16; ++i)
-                codes += data.U8(table + i);
+            for (int64_t i = 1; i <= 16; ++i)
+                codes += data.U8(static_cast<uint64_t>(table + i));
             if (codes > MAX_HUFFMAN_CODES) {
                 *detail = "a JPEG Huffman table of " + std::to_string(codes) + " codes, more than " +
                           std::to_string(MAX_HUFFMAN_CODES);
                 return false;
             }
-            table += 17 + codes;
+            table += 17 + static_cast<int64_t>(codes);
+            left -= 17 + static_cast<int64_t>(codes);
         }
         inScan = marker == SOS;
-        at += length;
+        at += static_cast<uint64_t>(length);
     }
     return true;
 }
