@@ -69,11 +69,15 @@ bool SafeForDecoder(ByteView data, std::string* detail)
 {
     const uint8_t SOI = 0xD8, EOI = 0xD9, SOS = 0xDA, DHT = 0xC4, TEM = 0x01, RST0 = 0xD0, RST7 = 0xD7;
     const size_t MAX_HUFFMAN_CODES = 256;
-    if (data.U8(0) != 0xFF || data.U8(1) != SOI)
+    // The start of image, after as many fill bytes as there may be.
+    uint64_t start = 1;
+    while (data.U8(0) == 0xFF && data.U8(start) == 0xFF)
+        ++start;
+    if (data.U8(0) != 0xFF || data.U8(start) != SOI)
         return true;
     auto big16 = [&data](uint64_t at) { return static_cast<uint32_t>(data.U8(at) << 8 | data.U8(at + 1)); };
     bool inScan = false;
-    for (uint64_t at = 2; data.Has(at, 2);) {
+    for (uint64_t at = start + 1; data.Has(at, 2);) {
         uint8_t marker = data.U8(at + 1);
         if (data.U8(at) != 0xFF) {  // padding, or scan data
             ++at;
