@@ -1,6 +1,5 @@
 #include "brand_command.h"
 
-#include <cstdio>
 
 namespace {
 

@@ -51,7 +51,7 @@ std::string Dimensions(unsigned width, unsigned height)
     return std::to_string(width) + " x " + std::to_string(height);
 }
 
-// An ampersand shows as itself where text marks its access key with one.
+// Doubled, an ampersand shows as itself where a single one marks the access key.
 std::u16string EscapeAmpersands(const std::u16string& text)
 {
     std::u16string out;

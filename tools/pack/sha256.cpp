@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -92,13 +91,6 @@ private:
 };
 
 }  // namespace
-
-std::string Sha256Hex(const unsigned char* bytes, size_t size)
-{
-    Sha256 digest;
-    digest.Update(bytes, size);
-    return digest.Final();
-}
 
 std::string Sha256OfHexSpelling(const unsigned char* bytes, size_t size)
 {

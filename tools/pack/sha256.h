@@ -6,10 +6,7 @@
 #include <cstddef>
 #include <string>
 
-// The digest of the bytes, in lower-case hexadecimal.
-std::string Sha256Hex(const unsigned char* bytes, size_t size);
-
 // The digest of the bytes' lower-case hexadecimal spelling: what CMake's
 // string(SHA256) gives for file(READ ... HEX), its only way to hash part of
-// a file.
+// a file. In lower-case hexadecimal, as CMake gives it.
 std::string Sha256OfHexSpelling(const unsigned char* bytes, size_t size);
