@@ -5,8 +5,13 @@
 
 // stb_image from Debian's libstb-dev, copied into the build tree at configure
 // time. Only the three formats a picture may come in; no SIMD, so every host
-// decodes to the same pixels; no file access of its own.
+// decodes to the same pixels; no file access of its own. Its memory comes
+// zeroed: a JPEG whose scan names a Huffman table it never defined makes it
+// read that table as allocated, and zeros are a table that decodes nothing.
 #define STB_IMAGE_IMPLEMENTATION
+#define STBI_MALLOC(size) calloc(1, size)
+#define STBI_REALLOC(pointer, size) realloc(pointer, size)
+#define STBI_FREE(pointer) free(pointer)
 #define STB_IMAGE_STATIC
 #define STBI_ONLY_BMP
 #define STBI_ONLY_PNG
