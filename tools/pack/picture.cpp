@@ -64,14 +64,40 @@ bool IsPng(ByteView data)
     return true;
 }
 
+// A PNG's chunks, walked by their lengths as stb_image walks them: it
+// allocates room for a data chunk's declared length before it reads any of
+// it, so a chunk longer than the file is refused first.
+bool PngChunksFit(ByteView data, std::string* detail)
+{
+    auto big32 = [&data](uint64_t at) {
+        return uint32_t(data.U8(at)) << 24 | uint32_t(data.U8(at + 1)) << 16 | uint32_t(data.U8(at + 2)) << 8 |
+               data.U8(at + 3);
+    };
+    const size_t CHUNK_OVERHEAD = 12;  // length, type, CRC
+    for (uint64_t at = sizeof PNG_SIGNATURE; data.Has(at, 8);) {
+        uint32_t length = big32(at);
+        if (!data.Has(at, uint64_t(length) + CHUNK_OVERHEAD)) {
+            *detail = "a PNG chunk of " + std::to_string(length) + " bytes, longer than the rest of the file";
+            return false;
+        }
+        if (big32(at + 4) == 0x49454E44)  // IEND
+            return true;
+        at += uint64_t(length) + CHUNK_OVERHEAD;
+    }
+    return true;
+}
+
 // Faults of the stb_image that Debian ships, found by fuzzing, refused
 // before it sees them: a JPEG Huffman table of more than 256 codes makes it
-// write past its tables. Walks the JPEG's marker segments as stb_image does,
+// write past its tables, and a PNG chunk longer than the file makes it
+// allocate that much. Walks the JPEG's marker segments as stb_image does,
 // skipping stray bytes between them and the entropy-coded data after each
 // start of scan. True when the input is safe to hand over (a damaged file is
 // left to stb_image to refuse).
 bool SafeForDecoder(ByteView data, std::string* detail)
 {
+    if (IsPng(data))
+        return PngChunksFit(data, detail);
     const uint8_t SOI = 0xD8, EOI = 0xD9, SOS = 0xDA, DHT = 0xC4, TEM = 0x01, RST0 = 0xD0, RST7 = 0xD7;
     const size_t MAX_HUFFMAN_CODES = 256;
     // The start of image, after as many fill bytes as there may be.
