@@ -91,9 +91,11 @@ bool PngChunksFit(ByteView data, std::string* detail)
 // before it sees them: a JPEG Huffman table of more than 256 codes makes it
 // write past its tables, and a PNG chunk longer than the file makes it
 // allocate that much. Walks the JPEG's marker segments as stb_image does,
-// skipping stray bytes between them and the entropy-coded data after each
-// start of scan. True when the input is safe to hand over (a damaged file is
-// left to stb_image to refuse).
+// skipping stray bytes and fill bytes between them, and after each start of
+// scan the entropy-coded data with its stuffed zeros and restarts: every
+// table stb_image could build is checked, and some it would never reach.
+// True when the input is safe to hand over (a damaged file is left to
+// stb_image to refuse).
 bool SafeForDecoder(ByteView data, std::string* detail)
 {
     if (IsPng(data))
@@ -109,21 +111,18 @@ bool SafeForDecoder(ByteView data, std::string* detail)
     auto big16 = [&data](uint64_t at) { return static_cast<uint32_t>(data.U8(at) << 8 | data.U8(at + 1)); };
     bool inScan = false;
     for (uint64_t at = start + 1; data.Has(at, 2);) {
-        uint8_t marker = data.U8(at + 1);
         if (data.U8(at) != 0xFF) {  // padding, or scan data
             ++at;
             continue;
         }
-        if (inScan && (marker == 0x00 || (marker >= RST0 && marker <= RST7))) {
-            at += 2;
-            continue;
-        }
+        uint64_t next = at + 1;
+        while (data.U8(next) == 0xFF)  // fill bytes; past the end U8 reads 0
+            ++next;
+        uint8_t marker = data.U8(next);
+        at = next + 1;
+        if (inScan && (marker == 0x00 || (marker >= RST0 && marker <= RST7)))
+            continue;  // a stuffed zero or a restart: the scan goes on
         inScan = false;
-        if (marker == 0xFF) {  // fill byte
-            ++at;
-            continue;
-        }
-        at += 2;
         if (marker == EOI)
             return true;
         if (marker == SOI || marker == TEM || (marker >= RST0 && marker <= RST7))
