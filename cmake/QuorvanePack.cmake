@@ -2,7 +2,10 @@
 #
 #   quorvane_add_installer(NAME <name> [STUB <launcher target or file>]
 #                          PAYLOAD <folders or files>...
-#                          [OUTPUT <file>] [CODEPAGE <n>] [COMPRESS LZMA|NONE])
+#                          [OUTPUT <file>] [CODEPAGE <n>]
+#                          [SPLASH <picture>] [BUTTONS <simplified> <traditional> <exit>]
+#                          [ICON <file.ico>] [PRODUCT <name>] [COMPANY <name>]
+#                          [COPYRIGHT <text>] [VERSION <a.b.c.d>] [COMPRESS LZMA|NONE])
 #
 # Adds a target <name> (built by default) that runs `quorvane-pack build` to
 # make OUTPUT (default <name>.exe in the current binary folder) from STUB and
@@ -16,6 +19,12 @@
 #
 # COMPRESS LZMA packs the payload as one LZMA stream straight after the stub
 # (`quorvane-pack build --compress lzma`); NONE, the default, stores it.
+#
+# The branding arguments brand the stub on the way (quorvane-pack build's
+# --splash, --button-simplified, --button-traditional, --button-exit, --icon,
+# --product, --company, --copyright and --version): pictures in BMP, PNG or
+# JPEG (the splash 600 x 360, each button 118 x 26), an .ico, and texts.
+# What is not given stays as the stub has it. The files are dependencies.
 #
 # The packer runs on the build host. It is the first of:
 #   - QUORVANE_HOST_PACK, an existing host quorvane-pack;
@@ -67,8 +76,43 @@ function(_quorvane_host_pack command_var depends_var)
     endif()
 endfunction()
 
+# Sets <args_var> to the packer's branding options for the caller's parsed
+# arguments (ARG_SPLASH...), and <depends_var> to the files they name.
+function(_quorvane_brand_arguments args_var depends_var)
+    set(args)
+    set(depends)
+    if(DEFINED ARG_BUTTONS)
+        list(LENGTH ARG_BUTTONS count)
+        if(NOT count EQUAL 3)
+            message(FATAL_ERROR "quorvane_add_installer(${ARG_NAME}): BUTTONS takes three pictures "
+                "(Simplified Chinese, Traditional Chinese, quit), not ${count}")
+        endif()
+        list(GET ARG_BUTTONS 0 ARG_BUTTON_SIMPLIFIED)
+        list(GET ARG_BUTTONS 1 ARG_BUTTON_TRADITIONAL)
+        list(GET ARG_BUTTONS 2 ARG_BUTTON_EXIT)
+    endif()
+    foreach(option SPLASH ICON BUTTON_SIMPLIFIED BUTTON_TRADITIONAL BUTTON_EXIT)
+        if(DEFINED ARG_${option})
+            get_filename_component(file ${ARG_${option}} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+            string(TOLOWER ${option} name)
+            string(REPLACE "_" "-" name ${name})
+            list(APPEND args --${name} ${file})
+            list(APPEND depends ${file})
+        endif()
+    endforeach()
+    foreach(option PRODUCT COMPANY COPYRIGHT VERSION)
+        if(DEFINED ARG_${option})
+            string(TOLOWER ${option} name)
+            list(APPEND args --${name} ${ARG_${option}})
+        endif()
+    endforeach()
+    set(${args_var} ${args} PARENT_SCOPE)
+    set(${depends_var} ${depends} PARENT_SCOPE)
+endfunction()
+
 function(quorvane_add_installer)
-    cmake_parse_arguments(PARSE_ARGV 0 ARG "" "NAME;STUB;OUTPUT;CODEPAGE;COMPRESS" "PAYLOAD")
+    cmake_parse_arguments(PARSE_ARGV 0 ARG ""
+        "NAME;STUB;OUTPUT;CODEPAGE;COMPRESS;SPLASH;ICON;PRODUCT;COMPANY;COPYRIGHT;VERSION" "PAYLOAD;BUTTONS")
     if(NOT ARG_NAME OR NOT ARG_PAYLOAD)
         message(FATAL_ERROR "quorvane_add_installer needs NAME and PAYLOAD")
     endif()
@@ -155,12 +199,13 @@ function(quorvane_add_installer)
         endif()
     endforeach()
 
+    _quorvane_brand_arguments(brand brand_depends)
     _quorvane_host_pack(packer packer_depends)
     # Ninja makes an output's folder itself, Make does not.
     add_custom_command(OUTPUT ${output}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${output_dir}
-        COMMAND ${packer} build -q -o ${output} --stub ${stub} --codepage ${ARG_CODEPAGE} ${compress_option} ${paths}
-        DEPENDS ${packer_depends} ${stub_depends} ${payload_depends}
+        COMMAND ${packer} build -q -o ${output} --stub ${stub} --codepage ${ARG_CODEPAGE} ${compress_option} ${brand} ${paths}
+        DEPENDS ${packer_depends} ${stub_depends} ${payload_depends} ${brand_depends}
         COMMENT "Packing ${ARG_NAME}"
         VERBATIM)
     add_custom_target(${ARG_NAME} ALL DEPENDS ${output})

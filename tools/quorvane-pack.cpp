@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "brand_command.h"
 #include "codepage.h"
 #include "host_files.h"
 #include "pack.h"
@@ -36,6 +37,7 @@ const int EXIT_USAGE = 2;    // usage or I/O error
 
 const char USAGE[] =
     "usage: quorvane-pack build -o OUT --stub STUB [options] PATH...\n"
+    "       quorvane-pack brand -o OUT --stub STUB [branding options]\n"
     "       quorvane-pack list [--codepage N] [--json] FILE\n"
     "       quorvane-pack check [--codepage N] [--strict] FILE\n"
     "       quorvane-pack extract [--codepage N] [-v] FILE DIR\n"
@@ -48,12 +50,16 @@ const char USAGE[] =
     "         written beside OUT, flushed to disk and renamed into place; an\n"
     "         integrity record (XXH3-128 of the archive) follows the last entry;\n"
     "         --compress lzma puts the entries' data in one LZMA stream right\n"
-    "         after STUB instead, which must be a launcher that reads it\n"
+    "         after STUB instead, which must be a launcher that reads it; with\n"
+    "         branding options, the stub is branded on the way\n"
+    "brand    write STUB branded with a product's pictures, icon and texts, as\n"
+    "         a stub to build with; what no option names stays as it is\n"
     "list     show each entry (offset, size, name in UTF-8; compressed: packed\n"
     "         size, ratio and method too), the totals, where the image and the\n"
     "         filler (or the compressed archive) end, trailing bytes, a certificate table,\n"
-    "         whether the stub is the launcher, which editions can start and the\n"
-    "         integrity record: none, or its algorithm and ok or mismatch\n"
+    "         whether the stub is the launcher, which editions can start, the\n"
+    "         integrity record (none, or its algorithm and ok or mismatch) and\n"
+    "         the stub's branding: version strings, pictures, icon, About texts\n"
     "check    validate as list does; print nothing when the launcher is sound;\n"
     "         a mismatch with the integrity record is damage; a compressed\n"
     "         archive is decoded in full, nothing written\n"
@@ -86,13 +92,23 @@ const char USAGE[] =
     "  --strict           check: also fail when no edition can start or the stub\n"
     "                     is not the launcher\n"
     "  --help             show this text\n"
-    "  --version          show the version\n"
+    "  --version          show the version (after build or brand: see below)\n"
+    "branding, for build and brand; what is not given stays as the stub has it:\n"
+    "  --splash IMG       the splash picture, 600 x 360: BMP, PNG or JPEG, opaque\n"
+    "  --button-simplified IMG, --button-traditional IMG, --button-exit IMG\n"
+    "                     the buttons' pictures, 118 x 26 each\n"
+    "  --icon FILE.ico    the icon, replaced with all of the file's images\n"
+    "  --product NAME     ProductName and FileDescription, the About box's caption\n"
+    "                     and product line, the system menu's About entry\n"
+    "  --company NAME     CompanyName\n"
+    "  --copyright TEXT   LegalCopyright and the About box's legal line\n"
+    "  --version A.B.C.D  the file and product versions and their strings\n"
     "Numbers are decimal or 0x hexadecimal.\n"
     "\n"
     "exit status:\n"
     "  0  success\n"
-    "  1  damaged or refused input (bad name, stub, archive, missing file, an\n"
-    "     output that would replace an input); check --strict: a warning\n"
+    "  1  damaged or refused input (bad name, stub, archive, picture, missing\n"
+    "     file, an output that would replace an input); check --strict: a warning\n"
     "  2  usage or I/O error, or interrupted\n";
 
 volatile std::sig_atomic_t g_cancel = 0;
@@ -208,6 +224,7 @@ struct Arguments {
     bool json = false;
     bool strict = false;
     std::vector<std::string> excludes;
+    BrandOptions brand;
     std::vector<std::string> operands;
     std::vector<std::string> options;  // as given, to judge against the command
 };
@@ -221,10 +238,13 @@ bool OptionApplies(const std::string& command, const std::string& option)
     } table[] = {
         {"build", " -o --output --stub --codepage --filler --exclude --force --no-integrity --compress -q --quiet -v "
                   "--verbose "},
+        {"brand", " -o --output --stub "},
         {"list", " --codepage --json "},
         {"check", " --codepage --strict "},
         {"extract", " --codepage -v --verbose "},
     };
+    if ((command == "build" || command == "brand") && IsBrandOption(option))
+        return true;
     for (const auto& entry : table)
         if (command == entry.command)
             return strstr(entry.options, (" " + option + " ").c_str()) != nullptr;
@@ -252,7 +272,8 @@ int Parse(const std::vector<std::string>& args, Arguments* parsed)
             fputs(USAGE, stdout);
             return EXIT_SUCCESS_CODE;
         }
-        if (arg == "--version") {
+        // After build or brand, --version takes the version to brand with.
+        if (arg == "--version" && parsed->command != "build" && parsed->command != "brand") {
             printf("quorvane-pack %s\n", QUORVANE_VERSION);
             return EXIT_SUCCESS_CODE;
         }
@@ -296,6 +317,12 @@ int Parse(const std::vector<std::string>& args, Arguments* parsed)
                     return Usage("--filler " + value + ": not a byte value (0-255 or 0x00-0xFF)");
                 parsed->filler = static_cast<unsigned char>(n);
             }
+        } else if (IsBrandOption(arg)) {
+            if (i + 1 >= args.size())
+                return Usage(arg + " needs a value");
+            std::string problem;
+            if (!SetBrandOption(arg, args[++i], &parsed->brand, &problem))
+                return Usage(problem);
         } else {
             return Usage("unknown option " + arg);
         }
@@ -417,6 +444,28 @@ int WarnAboutLauncher(const std::string& file, bool launcherStub, unsigned editi
     return warnings;
 }
 
+int BrandFailed(const BrandResult& result)
+{
+    Message(BrandFailureText(result));
+    return IsBrandIoError(result.error) ? EXIT_USAGE : EXIT_REFUSED;
+}
+
+int Brand(const Arguments& args)
+{
+    if (args.output.empty())
+        return Usage("brand needs -o OUT");
+    if (args.stub.empty())
+        return Usage("brand needs --stub STUB");
+    if (!args.operands.empty())
+        return Usage("brand takes no PATH: it writes a stub without an archive");
+    BrandResult result;
+    if (BrandStubFile(args.stub, args.output, args.brand, &result) != BrandError::Ok)
+        return BrandFailed(result);
+    for (const std::string& warning : result.warnings)
+        Warning(warning);
+    return EXIT_SUCCESS_CODE;
+}
+
 int Build(const Arguments& args)
 {
     if (args.output.empty())
@@ -439,6 +488,7 @@ int Build(const Arguments& args)
     request.integrity = !args.noIntegrity;
     request.compression = args.compression;
     request.excludes = args.excludes;
+    request.brand = args.brand.Any() ? &args.brand : nullptr;
     request.progress = OnProgress;
     request.entryStarted = OnEntryStarted;
     request.context = &progress;
@@ -462,9 +512,13 @@ int Build(const Arguments& args)
             printf("%s\n", EditionsLine(result.editions).c_str());
         for (const std::string& stray : result.strays)
             Warning(stray + ": packed, though it looks left behind by accident (--exclude skips it)");
+        for (const std::string& warning : result.brand.warnings)
+            Warning(warning);
         WarnAboutLauncher(args.stub, result.launcherStub, result.editions);
         return EXIT_SUCCESS_CODE;
     }
+    if (error == PackError::BrandRefused)
+        return BrandFailed(result.brand);
     std::string text = PackErrorText(error);
     if (error == PackError::NameNotRepresentable)
         text += " " + std::to_string(args.codePage);
@@ -577,7 +631,8 @@ std::string Number(uint64_t value)
     return std::to_string(static_cast<unsigned long long>(value));
 }
 
-void PrintJson(const std::string& file, const LauncherReport& report, PayloadError error)
+void PrintJson(const std::string& file, const LauncherReport& report, PayloadError error,
+               const BrandingReport* branding)
 {
     printf("{\n  \"file\": %s,\n  \"file_size\": %s,\n", JsonString(file).c_str(), Number(report.fileSize).c_str());
     printf("  \"image_end\": %s,\n", report.imageEndKnown ? Number(report.imageEnd).c_str() : "null");
@@ -618,6 +673,7 @@ void PrintJson(const std::string& file, const LauncherReport& report, PayloadErr
         printf("  \"integrity\": {\"offset\": %s, \"version\": %u, \"algorithm\": %s, \"status\": \"%s\"},\n",
                Number(report.recordOffset).c_str(), report.record.version,
                JsonString(IntegrityAlgorithmName(report.record.algorithm)).c_str(), IntegrityStatus(report.integrity));
+    printf("  \"branding\": %s,\n", BrandingJson(branding, "  ", JsonString).c_str());
     printf("  \"launcher_stub\": %s,\n  \"editions\": [", report.launcherStub ? "true" : "false");
     for (size_t i = 0; i < EDITION_COUNT; ++i)
         printf("%s\n    {\"language\": \"%s\", \"program\": \"%s\", \"packed\": %s, \"offered\": %s}", i ? "," : "",
@@ -634,7 +690,7 @@ void PrintJson(const std::string& file, const LauncherReport& report, PayloadErr
                JsonString(PayloadErrorText(damage)).c_str());
 }
 
-void PrintReport(const LauncherReport& report, PayloadError error)
+void PrintReport(const LauncherReport& report, PayloadError error, const BrandingReport* branding)
 {
     if (report.compressed) {
         printf("offset            size      packed  ratio  method    name\n");
@@ -684,6 +740,7 @@ void PrintReport(const LauncherReport& report, PayloadError error)
                static_cast<unsigned long long>(report.certSize));
     printf("file size: %llu bytes\n", static_cast<unsigned long long>(report.fileSize));
     printf("stub: %s\n", report.launcherStub ? "the launcher" : "not recognised as the launcher");
+    fputs(branding != nullptr ? BrandingText(*branding).c_str() : "branding: none (no resources to read)\n", stdout);
     for (size_t i = 0; i < EDITION_COUNT; ++i)
         printf("edition %-20s %-21s %s\n", EDITIONS[i].language, EDITIONS[i].program,
                !(report.editions & (1u << i)) ? "missing"
@@ -705,10 +762,12 @@ int ListOrCheck(const Arguments& args, bool print)
         Message(file + ": " + PayloadErrorText(error) + (report.reason.empty() ? "" : ": " + report.reason));
         return EXIT_USAGE;
     }
+    BrandingReport branding;
+    bool branded = print && ReadBranding(file, &branding);
     if (print && args.json)
-        PrintJson(file, report, error);
+        PrintJson(file, report, error, branded ? &branding : nullptr);
     else if (print)
-        PrintReport(report, error);
+        PrintReport(report, error, branded ? &branding : nullptr);
     if (error != PayloadError::Ok)
         return ReportDamage(file, error, report.errorOffset, report.errorName,
                             report.compressed && report.errorOffset == report.archiveStart);
@@ -792,6 +851,8 @@ int Run(const std::vector<std::string>& argv)
         return Usage("no command given");
     if (args.command == "build")
         return Build(args);
+    if (args.command == "brand")
+        return Brand(args);
     if (args.command == "list")
         return ListOrCheck(args, true);
     if (args.command == "check")

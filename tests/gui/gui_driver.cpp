@@ -17,12 +17,16 @@
 //                                       ask the window WM_NULL every 100 ms for
 //                                       SECONDS, until it goes or the file UNTIL
 //                                       exists: answered=, unanswered=, slowest_ms=
+//   gui_driver version FILE             its version block through GetFileVersionInfo
+//                                       and VerQueryValue: fixed=, then NAME=VALUE
 //   gui_driver wait PID SECONDS         wait for the process to end: exited=, code=
 //   gui_driver kill PID                 end it
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -225,6 +229,39 @@ int About(HWND window)
     return 0;
 }
 
+int Version(const char* file)
+{
+    std::wstring path(file, file + strlen(file));
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+    std::string info(size, '\0');
+    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, &info[0])) {
+        printf("error=no version block (%lu)\n", GetLastError());
+        return 1;
+    }
+    void* value = nullptr;
+    UINT length = 0;
+    if (VerQueryValueW(&info[0], L"\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
+        const VS_FIXEDFILEINFO* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+        printf("fixed=%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+               HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+    }
+    if (!VerQueryValueW(&info[0], L"\\VarFileInfo\\Translation", &value, &length) || length < 4) {
+        printf("error=no translation\n");
+        return 1;
+    }
+    const WORD* translation = static_cast<const WORD*>(value);
+    wchar_t table[32];
+    swprintf(table, 32, L"%04x%04x", translation[0], translation[1]);
+    for (const wchar_t* name : {L"ProductName", L"FileDescription", L"CompanyName", L"LegalCopyright", L"FileVersion",
+                                L"ProductVersion", L"InternalName", L"OriginalFilename"}) {
+        std::wstring query = std::wstring(L"\\StringFileInfo\\") + table + L"\\" + name;
+        if (VerQueryValueW(&info[0], query.c_str(), &value, &length))
+            printf("%s=%s\n", Utf8(name).c_str(), Utf8(length ? static_cast<const wchar_t*>(value) : L"").c_str());
+    }
+    return 0;
+}
+
 // One line: the box's text may hold line breaks.
 std::string OneLine(std::string text)
 {
@@ -356,6 +393,8 @@ int main(int argc, char** argv)
         return Responsive(ParseWindow(argv[2]), atoi(argv[3]), argc > 4 ? argv[4] : nullptr);
     if (verb == "minimise" && argc == 3)
         return Minimise(ParseWindow(argv[2]));
+    if (verb == "version" && argc == 3)
+        return Version(argv[2]);
     if (verb == "wait" && argc == 4)
         return Wait(strtoul(argv[2], nullptr, 10), atoi(argv[3]));
     if (verb == "kill" && argc == 3)

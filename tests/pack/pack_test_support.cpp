@@ -5,6 +5,9 @@
 
 #include "archive.h"
 #include "host_files.h"
+#include "pe_writer.h"
+#include "picture.h"
+#include "resources.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -247,6 +250,188 @@ Bytes VersionedPeImage(const std::string& internalName, const std::string& paylo
     unsigned char* resourceDirectory = &image[0x80 + 24 + 96 + 2 * 8];
     WriteLE32(resourceDirectory, sectionRva);
     WriteLE32(resourceDirectory + 4, static_cast<uint32_t>(rsrc.size()));
+    return image;
+}
+
+namespace {
+
+void AddResource(ResourceDirectory* root, const ResourceKey& type, uint16_t id, uint16_t language, const Bytes& data)
+{
+    ResourceEntry* kind = root->Find(type);
+    if (kind == nullptr) {
+        ResourceEntry entry;
+        entry.key = type;
+        entry.directory.reset(new ResourceDirectory);
+        kind = &root->Insert(std::move(entry));
+    }
+    ResourceEntry name;
+    name.key = ResourceKey::Id(id);
+    name.directory.reset(new ResourceDirectory);
+    ResourceEntry leaf;
+    leaf.key = ResourceKey::Id(language);
+    leaf.data = data;
+    name.directory->Insert(std::move(leaf));
+    kind->directory->Insert(std::move(name));
+}
+
+DialogItem Control(uint16_t atom, const std::u16string& text, uint32_t style, uint32_t id)
+{
+    DialogItem item;
+    item.style = 0x50000000 | style;  // WS_CHILD | WS_VISIBLE
+    item.id = id;
+    item.windowClass.ordinal = true;
+    item.windowClass.id = atom;
+    item.title.text = text;
+    return item;
+}
+
+Bytes VersionBlock()
+{
+    ::VersionNode root;
+    root.key = u"VS_VERSION_INFO";
+    root.valueLength = 52;
+    root.value.assign(52, 0);
+    SetU32(&root.value, 0, 0xFEEF04BD);   // signature
+    SetU32(&root.value, 4, 0x00010000);   // structure version
+    for (size_t at : {8, 16}) {           // file and product version 1.0.0.1
+        SetU32(&root.value, at, 0x00010000);
+        SetU32(&root.value, at + 4, 0x00000001);
+    }
+    ::VersionNode table;
+    table.key = u"080404b0";
+    table.type = 1;
+    SetVersionString(&table, u"CompanyName", u"");
+    SetVersionString(&table, u"FileDescription", u"Quorvane Microsoft \u57FA\u7840\u7C7B\u5E94\u7528\u7A0B\u5E8F");
+    SetVersionString(&table, u"FileVersion", u"1, 0, 0, 1");
+    SetVersionString(&table, u"InternalName", u"Quorvane");
+    SetVersionString(&table, u"OriginalFilename", u"Quorvane.EXE");
+    SetVersionString(&table, u"ProductName", u"Quorvane \u5E94\u7528\u7A0B\u5E8F");
+    ::VersionNode strings;
+    strings.key = u"StringFileInfo";
+    strings.type = 1;
+    strings.children.push_back(table);
+    ::VersionNode translation;
+    translation.key = u"Translation";
+    translation.valueLength = 4;
+    translation.value = {0x04, 0x08, 0xB0, 0x04};
+    ::VersionNode variables;
+    variables.key = u"VarFileInfo";
+    variables.type = 1;
+    variables.children.push_back(translation);
+    root.children = {strings, variables};
+    Bytes block;
+    WriteVersionBlock(root, &block);
+    return block;
+}
+
+}  // namespace
+
+Bytes LauncherLikeImage(const std::string& picturesDir)
+{
+    const uint16_t PRC = 0x804;
+    ResourceDirectory root;
+    const std::pair<uint16_t, const char*> bitmaps[] = {
+        {129, "splash.bmp"}, {147, "setup-simplified.bmp"}, {148, "setup-traditional.bmp"}, {149, "exit-setup.bmp"}};
+    for (const auto& bitmap : bitmaps) {
+        Bytes file;
+        ReadFileBytes(JoinPath(picturesDir, bitmap.second), &file);
+        AddResource(&root, ResourceKey::Id(RESOURCE_BITMAP), bitmap.first, PRC, Bytes(file.begin() + 14, file.end()));
+    }
+    Bytes icon;
+    ReadFileBytes(JoinPath(picturesDir, "quorvane.ico"), &icon);
+    std::vector<IconImage> images;
+    std::string detail;
+    ReadIconFile(ByteView(icon), &images, &detail);
+    std::vector<IconGroupEntry> group;
+    for (uint16_t i = 0; i < images.size(); ++i) {
+        AddResource(&root, ResourceKey::Id(RESOURCE_ICON), i + 1, PRC, images[i].data);
+        group.push_back(IconGroupEntryFor(images[i], i + 1));
+    }
+    AddResource(&root, ResourceKey::Id(RESOURCE_GROUP_ICON), 128, PRC, WriteIconGroup(group));
+
+    // The About box, as res/quorvane.rc.in has it; 关于, 版, 版权所有, 确定, 宋体.
+    DialogTemplate about;
+    about.style = 0x80C800C0;  // WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT
+    about.cx = 235;
+    about.cy = 55;
+    about.title = u"\u5173\u4E8E Quorvane";
+    about.pointSize = 9;
+    about.face = u"\u5B8B\u4F53";
+    DialogItem icon128 = Control(0x82, u"", 0x3, 0xFFFF);  // SS_ICON
+    icon128.title.ordinal = true;
+    icon128.title.id = 128;
+    about.items = {icon128, Control(0x82, u"Quorvane 1.0 \u7248", 0x20080, 0xFFFF),
+                   Control(0x82, u"\u7248\u6743\u6240\u6709 (C) Quorvane", 0x20000, 0xFFFF),
+                   Control(0x80, u"\u786E\u5B9A", 0x30001, 1)};
+    AddResource(&root, ResourceKey::Id(RESOURCE_DIALOG), 100, PRC, WriteDialogTemplate(about));
+    DialogTemplate launcher;
+    launcher.extended = true;
+    launcher.style = 0x900000C0;
+    launcher.cx = 400;
+    launcher.cy = 240;
+    launcher.face = about.face;
+    launcher.items = {Control(0x80, u"Button1", 0x1000B, 1000)};
+    AddResource(&root, ResourceKey::Id(RESOURCE_DIALOG), 102, PRC, WriteDialogTemplate(launcher));
+    std::u16string strings[STRINGS_PER_BLOCK];
+    strings[101 % 16] = u"\u5173\u4E8E Quorvane(&A)...";
+    AddResource(&root, ResourceKey::Id(RESOURCE_STRING), 101 / 16 + 1, PRC, WriteStringBlock(strings));
+    AddResource(&root, ResourceKey::Id(RESOURCE_VERSION), 1, PRC, VersionBlock());
+    ResourceKey marker;  // other data the stub carries, filed under a name
+    marker.named = true;
+    marker.name = u"QVMARK";
+    AddResource(&root, marker, 1, 0, Bytes{'m', 'a', 'r', 'k'});
+
+    // Headers, then .text, .rsrc and .reloc, file alignment 0x200, section alignment 0x1000.
+    const uint32_t RSRC_RVA = 0x2000, RSRC_AT = 0x600;
+    Bytes rsrc = WriteResourceTree(root, RSRC_RVA);
+    uint32_t rsrcRaw = static_cast<uint32_t>(AlignUp(rsrc.size(), 0x200));
+    uint32_t relocRva = static_cast<uint32_t>(AlignUp(RSRC_RVA + rsrc.size(), 0x1000));
+    Bytes image(RSRC_AT + rsrcRaw + 0x200, 0);
+    image[0] = 'M';
+    image[1] = 'Z';
+    WriteLE32(&image[0x3C], 0x80);
+    unsigned char* pe = &image[0x80];
+    memcpy(pe, "PE\0\0", 4);
+    pe[4] = 0x4C;  // i386
+    pe[5] = 0x01;
+    pe[6] = 3;     // sections
+    pe[20] = 0xE0; // optional header size
+    pe[22] = 0x02; // executable image
+    unsigned char* opt = pe + 24;
+    opt[0] = 0x0B;  // PE32
+    opt[1] = 0x01;
+    WriteLE32(opt + 8, rsrcRaw + 0x200);             // size of initialized data
+    WriteLE32(opt + 32, 0x1000);                     // section alignment
+    WriteLE32(opt + 36, 0x200);                      // file alignment
+    WriteLE32(opt + 56, relocRva + 0x1000);          // size of image
+    WriteLE32(opt + 60, 0x400);                      // size of headers
+    opt[68] = 2;                                     // GUI subsystem
+    WriteLE32(opt + 92, 16);                         // data directories
+    WriteLE32(opt + 96 + 2 * 8, RSRC_RVA);
+    WriteLE32(opt + 96 + 2 * 8 + 4, static_cast<uint32_t>(rsrc.size()));
+    WriteLE32(opt + 96 + 5 * 8, relocRva);
+    WriteLE32(opt + 96 + 5 * 8 + 4, 0x10);
+    const struct {
+        const char* name;
+        uint32_t virtualSize, rva, rawSize, rawAt, flags;
+    } sections[] = {{".text", 0x200, 0x1000, 0x200, 0x400, 0x60000020},
+                    {".rsrc", static_cast<uint32_t>(rsrc.size()), RSRC_RVA, rsrcRaw, RSRC_AT, 0x40000040},
+                    {".reloc", 0x10, relocRva, 0x200, RSRC_AT + rsrcRaw, 0x42000040}};
+    for (int i = 0; i < 3; ++i) {
+        unsigned char* header = opt + 0xE0 + i * 40;
+        memcpy(header, sections[i].name, strlen(sections[i].name));
+        WriteLE32(header + 8, sections[i].virtualSize);
+        WriteLE32(header + 12, sections[i].rva);
+        WriteLE32(header + 16, sections[i].rawSize);
+        WriteLE32(header + 20, sections[i].rawAt);
+        WriteLE32(header + 36, sections[i].flags);
+    }
+    for (uint32_t i = 0; i < 0x200; ++i)
+        image[0x400 + i] = static_cast<unsigned char>(i * 13);
+    memcpy(&image[RSRC_AT], rsrc.data(), rsrc.size());
+    WriteLE32(&image[RSRC_AT + rsrcRaw], 0x1000);   // one block of relocations
+    WriteLE32(&image[RSRC_AT + rsrcRaw + 4], 0x10);
+    WriteLE32(opt + 64, PeChecksum(ByteView(image), 0x80 + 24 + 64));
     return image;
 }
 

@@ -32,4 +32,11 @@ bool ShiftModificationTime(const std::string& path, int seconds);
 // laid out as the resource compiler lays out ours.
 Bytes VersionedPeImage(const std::string& internalName, const std::string& payloadFormats = std::string());
 
+// A PE32 image laid out as mingw lays out the launcher (code, resources, then
+// .reloc) with the launcher's resources: the stock pictures and icon read
+// from picturesDir (res/pictures), the About box, string 101, the version
+// block, an extended dialog 102 and a resource filed under a name. The
+// branding tests use it where no launcher is built.
+Bytes LauncherLikeImage(const std::string& picturesDir);
+
 }  // namespace pack_testing

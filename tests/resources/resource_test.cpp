@@ -249,9 +249,10 @@ Box4 Box(std::initializer_list<int> values)
 // The launcher loaded as data: its resources, none of its code.
 class LauncherResources : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
+    static void SetUpTestSuite() { Open(QUORVANE_EXE_PATH); }
+    static void Open(const char* unixPath)
     {
-        std::string path = "Z:" QUORVANE_EXE_PATH;
+        std::string path = std::string("Z:") + unixPath;
         std::replace(path.begin(), path.end(), '/', '\\');
         s_path = path;
         s_module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
@@ -608,6 +609,146 @@ TEST_F(VersionBlock, StringsOfTheChineseBlock)
         SCOPED_TRACE(empty);
         EXPECT_WSTREQ_UTF8("", Value(empty));
     }
+}
+
+// The launcher branded at pack time (tests/gui's gui_branded_launcher): the
+// fixtures' pictures and icon, the test product's texts.
+class BrandedLauncher : public LauncherResources {
+protected:
+    static void SetUpTestSuite() { Open(QUORVANE_BRANDED_PATH); }
+};
+
+TEST_F(BrandedLauncher, AboutBoxAndMenuEntryNameTheProduct)
+{
+    const std::string product = QUORVANE_BRAND_PRODUCT;  // "示例产品 & Co"
+    DialogTemplate dlg = ParseDialog(Resource(RT_DIALOG, IDD_ABOUTBOX));
+    ASSERT_FALSE(dlg.overrun);
+    EXPECT_FALSE(dlg.extended);
+    EXPECT_EQ(dlg.style, static_cast<uint32_t>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT));
+    EXPECT_EQ(Box(dlg), Box({0, 0, 235, 55}));
+    EXPECT_WSTREQ_UTF8(("关于 " + product).c_str(), dlg.caption);
+    EXPECT_WSTREQ_UTF8("宋体", dlg.face);
+    ASSERT_EQ(dlg.items.size(), 4u);
+    EXPECT_TRUE(dlg.items[0].text.isOrdinal);
+    EXPECT_EQ(dlg.items[0].text.ordinal, IDR_MAINFRAME);
+    EXPECT_WSTREQ_UTF8((product + " 2.4 版").c_str(), dlg.items[1].text.name);
+    EXPECT_EQ(dlg.items[1].style, static_cast<uint32_t>(SS_LEFT | SS_NOPREFIX | WS_GROUP | WS_CHILD | WS_VISIBLE));
+    EXPECT_WSTREQ_UTF8("(C) 2024 Example && Co", dlg.items[2].text.name) << "shown as one ampersand";
+    EXPECT_EQ(Box(dlg.items[2]), Box({40, 25, 119, 8}));
+    EXPECT_WSTREQ_UTF8("确定", dlg.items[3].text.name);
+    EXPECT_EQ(Box(dlg.items[3]), Box({178, 7, 50, 14}));
+
+    std::string menu = "关于 ";
+    for (char c : product)
+        menu += c == '&' ? "&&" : std::string(1, c);
+    wchar_t loaded[128] = {};
+    ::LoadStringW(s_module, IDS_ABOUTBOX, loaded, 128);
+    EXPECT_WSTREQ_UTF8((menu + "(&A)...").c_str(), std::wstring(loaded));
+    // The launcher's own dialog and the message strings stay.
+    DialogTemplate launcher = ParseDialog(Resource(RT_DIALOG, IDD_LAUNCHER_DIALOG));
+    EXPECT_TRUE(launcher.extended);
+    EXPECT_EQ(launcher.items.size(), 4u);
+    EXPECT_GT(::LoadStringW(s_module, IDS_SIMPLIFIED_DAMAGED, loaded, 128), 0);
+}
+
+TEST_F(BrandedLauncher, IconGroupHoldsTheIconFilesImagesWhichWindowsDraws)
+{
+    // The icon file's directory and images, read here on their own.
+    std::string icoPath = std::string("Z:") + QUORVANE_BRAND_DIR "/product.ico";
+    std::replace(icoPath.begin(), icoPath.end(), '/', '\\');
+    HANDLE file = ::CreateFileA(icoPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::vector<uint8_t> ico(::GetFileSize(file, nullptr));
+    DWORD read = 0;
+    ::ReadFile(file, ico.data(), static_cast<DWORD>(ico.size()), &read, nullptr);
+    ::CloseHandle(file);
+    ByteReader icoIn(ico);
+    icoIn.Skip(4);
+    uint16_t count = icoIn.U16();
+
+    std::vector<uint8_t> group = Resource(RT_GROUP_ICON, IDR_MAINFRAME);
+    ByteReader in(group);
+    in.Skip(4);
+    ASSERT_EQ(in.U16(), count);
+    for (uint16_t i = 0; i < count; ++i) {
+        SCOPED_TRACE(::testing::Message() << "image " << i);
+        int width = icoIn.U8(), height = icoIn.U8();
+        icoIn.Skip(6);
+        uint32_t size = icoIn.U32(), offset = icoIn.U32();
+        EXPECT_EQ(in.U8(), width);
+        EXPECT_EQ(in.U8(), height);
+        in.Skip(6);
+        EXPECT_EQ(in.U32(), size);
+        uint16_t id = in.U16();
+        std::vector<uint8_t> image = Resource(RT_ICON, id);
+        ASSERT_EQ(image.size(), size);
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), ico.begin() + offset)) << "RT_ICON " << id;
+        int pixels = width == 0 ? 256 : width;
+        HICON icon = ::CreateIconFromResourceEx(image.data(), size, TRUE, 0x00030000, pixels, pixels, 0);
+        EXPECT_NE(icon, nullptr) << "Windows cannot draw RT_ICON " << id;
+        if (icon != nullptr)
+            ::DestroyIcon(icon);
+    }
+    ASSERT_FALSE(in.Overrun() || icoIn.Overrun());
+    EXPECT_TRUE(Resource(RT_ICON, static_cast<WORD>(count + 1)).empty()) << "an image of the old icon stayed";
+    HICON small = static_cast<HICON>(::LoadImageW(s_module, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 16, 16, 0));
+    EXPECT_NE(small, nullptr);
+    if (small != nullptr)
+        ::DestroyIcon(small);
+}
+
+TEST_F(BrandedLauncher, PicturesAreBottomUp24BitBitmapsThatLoad)
+{
+    const struct {
+        WORD id;
+        LONG width, height;
+    } pictures[] = {{IDB_BACKGROUND, 600, 360}, {IDB_SETUP_SIMPLIFIED, 118, 26}, {IDB_SETUP_TRADITIONAL, 118, 26},
+                    {IDB_EXIT_SETUP, 118, 26}};
+    for (const auto& picture : pictures) {
+        SCOPED_TRACE(::testing::Message() << "bitmap " << picture.id);
+        std::vector<uint8_t> bytes = Resource(RT_BITMAP, picture.id);
+        ByteReader in(bytes);
+        EXPECT_EQ(in.U32(), 40u);
+        EXPECT_EQ(in.S32(), picture.width);
+        EXPECT_EQ(in.S32(), picture.height) << "positive: bottom-up";
+        in.U16();
+        EXPECT_EQ(in.U16(), 24);
+        EXPECT_EQ(bytes.size(), 40 + static_cast<size_t>((picture.width * 3 + 3) / 4 * 4 * picture.height));
+        HBITMAP bitmap = static_cast<HBITMAP>(::LoadImageW(s_module, MAKEINTRESOURCEW(picture.id), IMAGE_BITMAP, 0, 0, 0));
+        ASSERT_NE(bitmap, nullptr);
+        BITMAP info = {};
+        ::GetObjectW(bitmap, sizeof info, &info);
+        EXPECT_EQ(info.bmWidth, picture.width);
+        EXPECT_EQ(info.bmHeight, picture.height);
+        ::DeleteObject(bitmap);
+    }
+}
+
+class BrandedVersionBlock : public VersionBlock {
+protected:
+    static void SetUpTestSuite() { Open(QUORVANE_BRANDED_PATH); }
+};
+
+TEST_F(BrandedVersionBlock, StringsAndVersionsAreTheProducts)
+{
+    EXPECT_WSTREQ_UTF8(QUORVANE_BRAND_PRODUCT, Value("ProductName"));
+    EXPECT_WSTREQ_UTF8(QUORVANE_BRAND_PRODUCT, Value("FileDescription"));
+    EXPECT_WSTREQ_UTF8("Example Ltd", Value("CompanyName"));
+    EXPECT_WSTREQ_UTF8("(C) 2024 Example & Co", Value("LegalCopyright"));
+    EXPECT_WSTREQ_UTF8("2, 4, 0, 7", Value("FileVersion"));
+    EXPECT_WSTREQ_UTF8("2, 4, 0, 7", Value("ProductVersion"));
+    EXPECT_WSTREQ_UTF8("Quorvane", Value("InternalName"));
+    EXPECT_WSTREQ_UTF8("Quorvane.EXE", Value("OriginalFilename"));
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueW(m_info.data(), L"\\", &value, &length));
+    std::vector<uint8_t> fixed(static_cast<uint8_t*>(value), static_cast<uint8_t*>(value) + length);
+    ByteReader in(fixed);
+    in.Skip(8);
+    EXPECT_EQ(in.U32(), 0x00020004u);  // file version 2.4
+    EXPECT_EQ(in.U32(), 0x00000007u);  //              .0.7
+    EXPECT_EQ(in.U32(), 0x00020004u);  // product version
+    EXPECT_EQ(in.U32(), 0x00000007u);
 }
 
 }  // namespace

@@ -489,6 +489,12 @@ PackError BuildLauncher(const PackRequest& request, PackResult* result)
     std::vector<unsigned char> stub;
     if (ReadStub(request.stub, request.force, &stub, result) != PackError::Ok)
         return result->error;
+    if (request.brand != nullptr) {
+        if (CheckBrandOutput(request.output, request.stub, *request.brand, &result->brand) != BrandError::Ok ||
+            BrandImage(*request.brand, request.stub, &stub, &result->brand) != BrandError::Ok)
+            return Fail(result, PackError::BrandRefused, request.stub);
+        result->launcherStub = IsLauncherImage(stub.data(), stub.size());
+    }
     // A launcher that cannot read its archive would only ever say it is damaged.
     if (request.compression == PackCompression::Lzma && !StubReadsCompressed(stub.data(), stub.size()))
         return Fail(result, PackError::StubCannotDecompress, request.stub);

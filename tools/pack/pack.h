@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "brand.h"
 #include "compressed.h"
 #include "host_files.h"
 #include "stage.h"
@@ -44,7 +45,9 @@
                             "lzma1 under PayloadFormats (use a stub built from this version, or --compress none)") \
     X(StubCarriesArchive, "stub already carries a compressed archive: give the bare launcher") \
     X(OutOfMemory, "not enough memory to compress")                                    \
-    X(CompressionFailed, "the compressed data did not decode back to the payload")
+    X(CompressionFailed, "the compressed data did not decode back to the payload") \
+
+    X(BrandRefused, "the stub cannot be branded (the branding result says why)")
 
 enum class PackError {
 #define PACK_ERROR_ENUM(name, text) name,
@@ -100,6 +103,7 @@ struct PackRequest {
     bool force = false;  // accept a stub without PE signatures
     bool integrity = true;  // append the integrity record after the last entry (a compressed archive always has its end record)
     PackCompression compression = PackCompression::None;
+    const BrandOptions* brand = nullptr;  // brands the stub on the way (brand.h)
     // Called after each chunk written, with bytes done and the output's size;
     // when compressing, with payload bytes compressed and the payload's size.
     void (*progress)(uint64_t done, uint64_t total, void* context) = nullptr;
@@ -120,6 +124,7 @@ struct PackResult {
     std::vector<std::string> strays;  // packed files that look left behind by accident
     unsigned editions = 0;            // FindEditions over the packed names
     bool launcherStub = false;        // IsLauncherImage over the stub
+    BrandResult brand;                // BrandRefused: why; else the branding's warnings
     unsigned entries = 0;
     uint64_t dataBytes = 0;
     uint64_t packedBytes = 0;  // the entries' data as stored: dataBytes, or the compressed stream's size

@@ -1,0 +1,461 @@
+// quorvane-pack brand, and build with branding options: the real launcher
+// stub in the Windows builds, a stub laid out like it elsewhere.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <map>
+
+#include "archive.h"
+#include "host_files.h"
+#include "brand.h"
+#include "pack_test_support.h"
+#include "pe_image.h"
+#include "pe_writer.h"
+#include "picture.h"
+#include "resources.h"
+
+using namespace testing_support;
+using namespace pack_testing;
+
+namespace {
+
+const std::string TOOL = QUORVANE_PACK_TOOL;
+const std::string FIXTURES = BRAND_FIXTURES;
+
+Captured Pack(const std::vector<std::string>& args)
+{
+    return RunCaptured(TOOL, args);
+}
+
+std::string Fixture(const char* name)
+{
+    return JoinPath(FIXTURES, name);
+}
+
+size_t LineCount(const std::string& text)
+{
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+struct BrandWorkspace {
+    ScratchDir dir;
+    std::string stub = dir / "stub.exe";
+    std::string out = dir / "branded.exe";
+    Bytes stubBytes;
+    BrandWorkspace()
+    {
+#ifdef BRAND_STUB
+        ReadFileBytes(BRAND_STUB, &stubBytes);
+#else
+        stubBytes = LauncherLikeImage(RES_PICTURES);
+#endif
+        WriteFileBytes(stub, stubBytes);
+    }
+};
+
+// An image's resources, read back with the packer's own reader.
+struct ReadBack {
+    Bytes bytes;
+    PeLayout layout;
+    ResourceDirectory root;
+    bool ok = false;
+
+    explicit ReadBack(const std::string& path)
+    {
+        ByteView section;
+        uint32_t rva = 0;
+        std::string detail;
+        ok = ReadFileBytes(path, &bytes) && ReadPeLayout(ByteView(bytes), &layout) &&
+             FindResourceSection(ByteView(bytes), layout, &section, &rva) && ReadResourceTree(section, rva, &root, &detail);
+    }
+    Bytes Data(uint16_t type, uint16_t id) const
+    {
+        const ResourceDirectory* languages = FindResourceLanguages(root, type, id);
+        return languages && !languages->entries.empty() ? languages->entries[0].data : Bytes();
+    }
+};
+
+// A pixel of a 24-bit bottom-up bitmap resource, as 0xRRGGBB.
+uint32_t Pixel(const Bytes& dib, int x, int y)
+{
+    int32_t width = static_cast<int32_t>(ReadLE32(&dib[4]));
+    int32_t height = static_cast<int32_t>(ReadLE32(&dib[8]));
+    size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+    size_t at = 40 + static_cast<size_t>(height - 1 - y) * stride + static_cast<size_t>(x) * 3;
+    return static_cast<uint32_t>(dib[at + 2]) << 16 | dib[at + 1] << 8 | dib[at];
+}
+
+// Every resource's data, by type, name and language.
+void Leaves(const ResourceDirectory& directory, const std::string& path, std::map<std::string, Bytes>* leaves)
+{
+    for (const ResourceEntry& entry : directory.entries) {
+        std::string key = path + "/" + (entry.key.named ? Utf16ToUtf8(entry.key.name) : std::to_string(entry.key.id));
+        if (entry.directory)
+            Leaves(*entry.directory, key, leaves);
+        else
+            (*leaves)[key] = entry.data;
+    }
+}
+
+bool Sorted(const ResourceDirectory& directory)
+{
+    for (size_t i = 1; i < directory.entries.size(); ++i)
+        if (!ResourceKeyLess(directory.entries[i - 1].key, directory.entries[i].key))
+            return false;
+    for (const ResourceEntry& entry : directory.entries)
+        if (entry.directory && !Sorted(*entry.directory))
+            return false;
+    return true;
+}
+
+// A BMP file: width x height, the given depth and header size, rows
+// top-down or bottom-up; colour(x, y) gives 0xRRGGBB, or a palette index
+// below 8 bits.
+Bytes MakeBmp(int width, int height, int bits, uint32_t headerSize, bool topDown,
+              const std::vector<uint32_t>& palette, std::function<uint32_t(int, int)> colour)
+{
+    size_t stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
+    size_t offset = 14 + headerSize + palette.size() * 4;
+    Bytes file(offset + stride * height, 0);
+    file[0] = 'B';
+    file[1] = 'M';
+    WriteLE32(&file[2], static_cast<uint32_t>(file.size()));
+    WriteLE32(&file[10], static_cast<uint32_t>(offset));
+    unsigned char* header = &file[14];
+    WriteLE32(header, headerSize);
+    WriteLE32(header + 4, static_cast<uint32_t>(width));
+    WriteLE32(header + 8, static_cast<uint32_t>(topDown ? -height : height));
+    header[12] = 1;
+    header[14] = static_cast<unsigned char>(bits);
+    WriteLE32(header + 32, static_cast<uint32_t>(palette.size()));
+    if (bits == 32 && headerSize >= 108) {
+        WriteLE32(header + 16, 3);  // BI_BITFIELDS: red, green, blue and alpha masks
+        WriteLE32(header + 40, 0x00FF0000);
+        WriteLE32(header + 44, 0x0000FF00);
+        WriteLE32(header + 48, 0x000000FF);
+        WriteLE32(header + 52, 0xFF000000);
+    }
+    for (size_t i = 0; i < palette.size(); ++i)
+        WriteLE32(&file[14 + headerSize + i * 4], palette[i]);
+    for (int y = 0; y < height; ++y) {
+        unsigned char* row = &file[offset + stride * static_cast<size_t>(topDown ? y : height - 1 - y)];
+        for (int x = 0; x < width; ++x) {
+            uint32_t c = colour(x, y);
+            if (bits < 8) {
+                row[x * bits / 8] |= static_cast<unsigned char>(c << (8 - bits - x * bits % 8));
+            } else if (bits == 8) {
+                row[x] = static_cast<unsigned char>(c);
+            } else if (bits == 16) {  // 5 bits each, red highest
+                uint32_t v = (c >> 19 & 31) << 10 | (c >> 11 & 31) << 5 | (c >> 3 & 31);
+                row[x * 2] = static_cast<unsigned char>(v);
+                row[x * 2 + 1] = static_cast<unsigned char>(v >> 8);
+            } else {
+                size_t at = static_cast<size_t>(x) * bits / 8;
+                row[at] = static_cast<unsigned char>(c);
+                row[at + 1] = static_cast<unsigned char>(c >> 8);
+                row[at + 2] = static_cast<unsigned char>(c >> 16);
+                if (bits == 32)
+                    row[at + 3] = 0xFF;
+            }
+        }
+    }
+    return file;
+}
+
+// An icon file of bitmap images of the given sizes, each 32 bits.
+Bytes MakeIcon(const std::vector<int>& sizes)
+{
+    Bytes file(6 + 16 * sizes.size(), 0);
+    file[2] = 1;
+    file[4] = static_cast<unsigned char>(sizes.size());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        int size = sizes[i];
+        Bytes bmp = MakeBmp(size, size, 32, 40, false, {}, [](int x, int y) { return uint32_t(x * 7 + y); });
+        Bytes image(bmp.begin() + 14, bmp.end());
+        WriteLE32(&image[8], static_cast<uint32_t>(2 * size));           // colour and mask halves
+        image.resize(image.size() + static_cast<size_t>((size + 31) / 32 * 4 * size), 0);  // the mask
+        unsigned char* entry = &file[6 + 16 * i];
+        entry[0] = entry[1] = static_cast<unsigned char>(size == 256 ? 0 : size);
+        entry[4] = 1;
+        entry[6] = 32;
+        WriteLE32(entry + 8, static_cast<uint32_t>(image.size()));
+        WriteLE32(entry + 12, static_cast<uint32_t>(file.size()));
+        file.insert(file.end(), image.begin(), image.end());
+    }
+    return file;
+}
+
+std::vector<std::string> AllBrandingOptions()
+{
+    return {"--splash", Fixture("splash.png"), "--button-simplified", Fixture("simplified.png"),
+            "--button-traditional", Fixture("traditional.bmp"), "--button-exit", Fixture("exit.png"),
+            "--icon", Fixture("product.ico"), "--product", "\xE7\xA4\xBA\xE4\xBE\x8B & Co",  // 示例 & Co
+            "--company", "Example Ltd", "--copyright", "(C) 2024 Example & Co", "--version", "2.4.0.7"};
+}
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+TEST(BrandTool, BrandsTheStubAndKeepsEverythingElse)
+{
+    BrandWorkspace ws;
+    Captured run = Pack(Join({"brand", "--stub", ws.stub, "-o", ws.out}, AllBrandingOptions()));
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.err);
+
+    BrandingReport report;
+    ReadBack branded(ws.out), stock(ws.stub);
+    ASSERT_TRUE(branded.ok && stock.ok);
+    ASSERT_TRUE(DescribeBranding(ByteView(branded.bytes), &report));
+    std::map<std::string, std::string> strings(report.versionStrings.begin(), report.versionStrings.end());
+    const std::string product = "\xE7\xA4\xBA\xE4\xBE\x8B & Co";
+    EXPECT_EQ(product, strings["ProductName"]);
+    EXPECT_EQ(product, strings["FileDescription"]);
+    EXPECT_EQ("Example Ltd", strings["CompanyName"]);
+    EXPECT_EQ("(C) 2024 Example & Co", strings["LegalCopyright"]);
+    EXPECT_EQ("2, 4, 0, 7", strings["FileVersion"]);
+    EXPECT_EQ("2, 4, 0, 7", strings["ProductVersion"]);
+    EXPECT_EQ("Quorvane", strings["InternalName"]) << "the packer's mark of the launcher stays";
+    EXPECT_EQ("Quorvane.EXE", strings["OriginalFilename"]);
+    EXPECT_EQ("2.4.0.7", report.fileVersion);
+    EXPECT_EQ("2.4.0.7", report.productVersion);
+    EXPECT_TRUE(IsLauncherImage(branded.bytes.data(), branded.bytes.size()));
+    // 关于 NAME, NAME 2.4 版, the legal line and the menu entry with their ampersands doubled.
+    EXPECT_EQ("\xE5\x85\xB3\xE4\xBA\x8E " + product, report.aboutCaption);
+    EXPECT_EQ(product + " 2.4 \xE7\x89\x88", report.aboutProduct);
+    EXPECT_EQ("(C) 2024 Example && Co", report.aboutLegal);
+    EXPECT_EQ("\xE5\x85\xB3\xE4\xBA\x8E \xE7\xA4\xBA\xE4\xBE\x8B && Co(&A)...", report.systemMenu);
+
+    // The pictures: 24-bit bottom-up, the fixtures' colours where they were drawn.
+    const struct {
+        uint16_t id;
+        int x, y;
+        uint32_t rgb;
+    } samples[] = {{129, 160, 180, 0x1F6F8B}, {129, 500, 100, 0xFBE7C6}, {147, 30, 12, 0xFFFFFF},
+                   {147, 100, 20, 0x2A7D2E},  {148, 100, 20, 0x7D2A6B},  {149, 100, 20, 0x7D5E2A}};
+    for (const auto& sample : samples) {
+        Bytes dib = branded.Data(RESOURCE_BITMAP, sample.id);
+        ASSERT_GE(dib.size(), 40u);
+        int32_t width = 0, height = 0;
+        uint16_t bits = 0;
+        ASSERT_TRUE(ReadBitmapHeader(ByteView(dib), &width, &height, &bits));
+        EXPECT_EQ(40u, ReadLE32(dib.data()));
+        EXPECT_GT(height, 0) << "bottom-up rows";
+        EXPECT_EQ(24, bits);
+        EXPECT_EQ(40u + (width * 3 + 3) / 4 * 4 * height, dib.size());
+        EXPECT_EQ(sample.rgb, Pixel(dib, sample.x, sample.y)) << "bitmap " << sample.id << " at " << sample.x << ", "
+                                                                << sample.y;
+    }
+    EXPECT_FALSE(report.splash.stock);
+    for (const BrandPicture& button : report.buttons)
+        EXPECT_FALSE(button.stock);
+    // The icon file's three images, numbered afresh; none of the old ones stays.
+    ASSERT_EQ(3u, report.icon.size());
+    EXPECT_TRUE(report.icon[0].png);
+    EXPECT_EQ(256u, report.icon[0].width);
+    EXPECT_EQ(32u, report.icon[1].width);
+    EXPECT_EQ(16u, report.icon[2].height);
+    EXPECT_FALSE(report.iconStock);
+    const ResourceEntry* icons = branded.root.Find(ResourceKey::Id(RESOURCE_ICON));
+    ASSERT_TRUE(icons && icons->directory);
+    ASSERT_EQ(3u, icons->directory->entries.size());
+    for (uint16_t id = 1; id <= 3; ++id)
+        EXPECT_TRUE(icons->directory->Find(ResourceKey::Id(id))) << "icon image " << id;
+
+    // Every other resource, named ones included, is as it was; every
+    // directory is in the order Windows searches.
+    std::map<std::string, Bytes> before, after;
+    Leaves(stock.root, "", &before);
+    Leaves(branded.root, "", &after);
+    size_t kept = 0;
+    for (const auto& leaf : before) {
+        const std::string& key = leaf.first;
+        bool changed = key.compare(0, 3, "/2/") == 0 || key.compare(0, 3, "/3/") == 0 || key == "/5/100/2052" ||
+                       key == "/6/7/2052" || key.compare(0, 4, "/14/") == 0 || key.compare(0, 4, "/16/") == 0;
+        if (changed)
+            continue;
+        ++kept;
+        ASSERT_TRUE(after.count(key)) << key;
+        EXPECT_TRUE(after[key] == leaf.second) << key << " changed";
+    }
+    EXPECT_GE(kept, 2u);
+    EXPECT_TRUE(Sorted(branded.root));
+
+    // The image laid out again: .reloc after the new resources with its
+    // bytes and directory entry, the image size, the checksum.
+    const PeLayout& layout = branded.layout;
+    ASSERT_GE(layout.resourceSection, 0);
+    const PeSection& rsrc = layout.sections[static_cast<size_t>(layout.resourceSection)];
+    const PeSection& reloc = layout.sections.back();
+    const PeSection& oldReloc = stock.layout.sections.back();
+    ASSERT_EQ(".reloc", reloc.name);
+    EXPECT_EQ(AlignUp(uint64_t(rsrc.virtualAddress) + rsrc.virtualSize, layout.sectionAlignment), reloc.virtualAddress);
+    EXPECT_EQ(uint64_t(rsrc.rawPointer) + rsrc.rawSize, reloc.rawPointer);
+    EXPECT_EQ(branded.bytes.size(), uint64_t(reloc.rawPointer) + reloc.rawSize);
+    EXPECT_TRUE(std::equal(branded.bytes.begin() + reloc.rawPointer, branded.bytes.end(),
+                           stock.bytes.begin() + oldReloc.rawPointer));
+    EXPECT_EQ(layout.headers.directories[5].address - reloc.virtualAddress,
+              stock.layout.headers.directories[5].address - oldReloc.virtualAddress);
+    EXPECT_EQ(rsrc.virtualSize, layout.headers.directories[PE_DIRECTORY_RESOURCE].size);
+    EXPECT_EQ(AlignUp(uint64_t(reloc.virtualAddress) + reloc.virtualSize, layout.sectionAlignment),
+              ReadLE32(&branded.bytes[layout.optionalAt + 56]));
+    uint64_t checksumAt = PeChecksumOffset(layout);
+    EXPECT_EQ(PeChecksum(ByteView(branded.bytes), checksumAt), ReadLE32(&branded.bytes[checksumAt]));
+
+    // list shows it.
+    Captured listed = Pack({"list", "--json", ws.out});
+    EXPECT_NE(std::string::npos, listed.out.find("\"splash\": {\"width\": 600, \"height\": 360, \"bits\": 24, "
+                                                 "\"top_down\": false, \"stock\": false}"))
+        << listed.out;
+    listed = Pack({"list", ws.stub});
+    EXPECT_NE(std::string::npos, listed.out.find("splash: 600 x 360, 24 bits, the stock picture")) << listed.out;
+    EXPECT_NE(std::string::npos, listed.out.find("icon: 4 images, the stock icon")) << listed.out;
+
+    // The same inputs give the same bytes; no options give the stub itself;
+    // build brands on the way exactly as brand does.
+    std::string again = ws.dir / "again.exe", copy = ws.dir / "copy.exe";
+    ASSERT_EQ(0, Pack(Join({"brand", "--stub", ws.stub, "-o", again}, AllBrandingOptions())).status);
+    ASSERT_EQ(0, Pack({"brand", "--stub", ws.stub, "-o", copy}).status);
+    Bytes againBytes, copyBytes;
+    ReadFileBytes(again, &againBytes);
+    ReadFileBytes(copy, &copyBytes);
+    EXPECT_TRUE(againBytes == branded.bytes);
+    EXPECT_TRUE(copyBytes == ws.stubBytes);
+    std::string payload = ws.dir / "ZelkSetupGb.exe", one = ws.dir / "one.exe", two = ws.dir / "two.exe";
+    WriteFileText(payload, "readme\n");
+    ASSERT_EQ(0, Pack(Join({"build", "-q", "-o", one, "--stub", ws.stub, payload}, AllBrandingOptions())).status);
+    Captured built = Pack({"build", "-q", "-o", two, "--stub", ws.out, payload});
+    ASSERT_EQ(0, built.status);
+    EXPECT_EQ("", built.err) << "the branded stub is still the launcher";
+    Bytes oneBytes, twoBytes;
+    ReadFileBytes(one, &oneBytes);
+    ReadFileBytes(two, &twoBytes);
+    EXPECT_TRUE(oneBytes == twoBytes);
+}
+
+TEST(BrandTool, TakesPicturesInTheirCommonFormsAndWarnsAboutAnIconWithoutSmallImages)
+{
+    BrandWorkspace ws;
+    // Pixel (x, y) of each picture, and what the launcher must show there.
+    auto truecolour = [](int x, int y) { return uint32_t(x * 2) << 16 | uint32_t(y * 9) << 8 | uint32_t(x + y); };
+    auto index = [](int x, int y) { return uint32_t((x / 3 + y) % 2); };
+    auto blackWhite = [](int x, int y) { return (x + y) % 2 ? 0xFFFFFFu : 0u; };
+    std::vector<uint32_t> palette = {0x00336699, 0x00CC9933};
+    const struct {
+        const char* name;
+        Bytes file;
+        std::function<uint32_t(int, int)> expected;
+        int tolerance;
+    } pictures[] = {
+        {"24-bit.bmp", MakeBmp(118, 26, 24, 40, false, {}, truecolour), truecolour, 0},
+        {"32-bit-v5-top-down.bmp", MakeBmp(118, 26, 32, 124, true, {}, truecolour), truecolour, 0},
+        {"16-bit.bmp", MakeBmp(118, 26, 16, 40, false, {}, blackWhite), blackWhite, 0},
+        {"8-bit-v4.bmp", MakeBmp(118, 26, 8, 108, false, palette, index),
+         [&](int x, int y) { return palette[index(x, y)]; }, 0},
+        {"4-bit.bmp", MakeBmp(118, 26, 4, 40, true, palette, index), [&](int x, int y) { return palette[index(x, y)]; }, 0},
+        {"1-bit.bmp", MakeBmp(118, 26, 1, 40, false, palette, index), [&](int x, int y) { return palette[index(x, y)]; }, 0},
+        {"palette.png", {}, [](int x, int y) { return x >= 8 && x <= 60 && y >= 8 && y <= 17 ? 0xFFFFFFu : 0x2A4F7Du; }, 0},
+        {"photo.jpg", {}, [](int, int) { return 0x3366CCu; }, 8},
+    };
+    for (const auto& picture : pictures) {
+        SCOPED_TRACE(picture.name);
+        std::string path = picture.file.empty() ? Fixture(picture.name) : ws.dir / picture.name;
+        if (!picture.file.empty()) {
+            ASSERT_TRUE(WriteFileBytes(path, picture.file));
+        }
+        Captured run = Pack({"brand", "--stub", ws.stub, "-o", ws.out, "--button-exit", path});
+        ASSERT_EQ(0, run.status) << run.err;
+        Bytes dib = ReadBack(ws.out).Data(RESOURCE_BITMAP, 149);
+        ASSERT_EQ(40u + 356u * 26u, dib.size());
+        for (int y = 2; y < 26; y += 5)
+            for (int x = 3; x < 118; x += 11) {
+                uint32_t want = picture.expected(x, y), got = Pixel(dib, x, y);
+                for (int shift = 0; shift < 24; shift += 8)
+                    EXPECT_LE(std::abs(int(want >> shift & 0xFF) - int(got >> shift & 0xFF)), picture.tolerance)
+                        << "at " << x << ", " << y << ": want " << std::hex << want << ", got " << got;
+            }
+    }
+
+    std::string icon = ws.dir / "large-only.ico";
+    ASSERT_TRUE(WriteFileBytes(icon, MakeIcon({48})));
+    Captured run = Pack({"brand", "--stub", ws.stub, "-o", ws.out, "--icon", icon});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("warning: " + icon + ": no 16 x 16 image")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("warning: " + icon + ": no 32 x 32 image")) << run.err;
+    BrandingReport report;
+    ASSERT_TRUE(ReadBranding(ws.out, &report));
+    ASSERT_EQ(1u, report.icon.size());
+    EXPECT_EQ(48u, report.icon[0].width);
+}
+
+TEST(BrandTool, RefusesInOneLineAndWritesNothing)
+{
+    BrandWorkspace ws;
+    std::string junk = ws.dir / "junk.png", huge = ws.dir / "huge.ico", carrying = ws.dir / "carrying.exe",
+                signedStub = ws.dir / "signed.exe", moved = ws.dir / "moved.exe";
+    WriteFileBytes(junk, Pattern(3000, 5));
+    WriteFileBytes(huge, MakeIcon({256, 256, 256, 256, 256, 256, 256}));
+    WriteFileBytes(carrying, MakeLauncherBytes(ws.stubBytes, {{"a.txt", {'a'}}}));
+    PeLayout layout;
+    ASSERT_TRUE(ReadPeLayout(ByteView(ws.stubBytes), &layout));
+    Bytes bytes = ws.stubBytes;
+    WriteLE32(&bytes[layout.directoriesAt + 4 * 8], static_cast<uint32_t>(bytes.size()));
+    WriteLE32(&bytes[layout.directoriesAt + 4 * 8 + 4], 8);
+    bytes.resize(bytes.size() + 8, 0);
+    WriteFileBytes(signedStub, bytes);
+    bytes = ws.stubBytes;  // its last section renamed: no longer one that may move
+    bytes[layout.headers.sectionTable + (layout.sections.size() - 1) * 40 + 1] = 'X';
+    WriteFileBytes(moved, bytes);
+
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"a picture of another size", {"--splash", Fixture("simplified.png")}, 1,
+         Fixture("simplified.png") + ": wrong size: 118 x 26 pixels; the splash must be 600 x 360"},
+        {"a picture that does not decode", {"--button-simplified", junk}, 1,
+         junk + ": cannot be decoded as a BMP, PNG or JPEG picture"},
+        {"a picture that is not opaque", {"--button-exit", Fixture("transparent.png")}, 1, "not fully opaque"},
+        {"an icon file that is no icon", {"--icon", Fixture("splash.png")}, 1, "not an icon (.ico) file"},
+        {"an image that would reach the payload offset", {"--icon", huge}, 1,
+         "the branded image would not end before the payload offset 0x200000"},
+        {"a stub that carries an archive", {"--stub", carrying}, 1, "stub already carries an archive"},
+        {"a signed stub", {"--stub", signedStub}, 1, "stub carries a certificate table"},
+        {"a section after the resources that cannot move", {"--stub", moved}, 1, "cannot be laid out again"},
+        {"a product name with a line break", {"--product", "a\nb"}, 1, "--product: cannot be used as text"},
+        {"an output that is a picture", {"-o", Fixture("exit.png"), "--button-exit", Fixture("exit.png")}, 1,
+         "branding would destroy it"},
+        {"a version of three numbers", {"--version", "1.2.3"}, 2, "not a version A.B.C.D"},
+        {"a payload for brand", {Fixture("exit.png")}, 2, "brand takes no PATH"},
+    };
+    Bytes exitPng;
+    ReadFileBytes(Fixture("exit.png"), &exitPng);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RemoveHostFile(ws.out);
+        std::vector<std::string> args = {"brand", "--stub", ws.stub, "-o", ws.out};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Captured run = Pack(args);
+        EXPECT_EQ(c.status, run.status) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(c.message)) << run.err;
+        EXPECT_EQ(c.status == 2 ? 2u : 1u, LineCount(run.err)) << run.err;
+        EXPECT_FALSE(PathExists(ws.out));
+    }
+    Bytes after;
+    ReadFileBytes(Fixture("exit.png"), &after);
+    EXPECT_TRUE(after == exitPng);
+    // build refuses the same way, before writing anything.
+    Captured built = Pack({"build", "-o", ws.out, "--stub", ws.stub, "--splash", Fixture("exit.png"), Fixture("exit.png")});
+    EXPECT_EQ(1, built.status);
+    EXPECT_NE(std::string::npos, built.err.find("wrong size: 118 x 26 pixels; the splash must be 600 x 360")) << built.err;
+    EXPECT_FALSE(PathExists(ws.out));
+}
