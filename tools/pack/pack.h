@@ -45,8 +45,7 @@
                             "lzma1 under PayloadFormats (use a stub built from this version, or --compress none)") \
     X(StubCarriesArchive, "stub already carries a compressed archive: give the bare launcher") \
     X(OutOfMemory, "not enough memory to compress")                                    \
-    X(CompressionFailed, "the compressed data did not decode back to the payload") \
-
+    X(CompressionFailed, "the compressed data did not decode back to the payload")     \
     X(BrandRefused, "the stub cannot be branded (the branding result says why)")
 
 enum class PackError {
