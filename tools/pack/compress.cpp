@@ -14,6 +14,7 @@
 #include "digest.h"
 #include "host_files.h"
 #include "lzma_stream.h"
+#include "pack_fail.h"
 #include "payload_formats.h"
 #include "pe_headers.h"
 #include "pe_image.h"
@@ -37,29 +38,6 @@ Block NewBlock(size_t size)
     return Block(static_cast<unsigned char*>(malloc(size)));
 }
 
-struct FileCloser {
-    void operator()(FILE* f) const
-    {
-        if (f != nullptr)
-            fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-PackError Fail(PackResult* result, PackError error, const std::string& culprit)
-{
-    result->error = error;
-    result->culprit = culprit;
-    return error;
-}
-
-PackError FailWithReason(PackResult* result, PackError error, const std::string& culprit)
-{
-    std::string reason = HostErrorText();
-    Fail(result, error, culprit);
-    result->reason = reason;
-    return error;
-}
 
 bool Cancelled(const PackRequest& request)
 {

@@ -11,6 +11,7 @@
 #include "compress.h"
 #include "digest.h"
 #include "host_files.h"
+#include "pack_fail.h"
 #include "pe_image.h"
 #include "platform.h"
 
@@ -32,23 +33,6 @@ struct FreeDeleter {
     void operator()(void* p) const { free(p); }
 };
 
-PackError Fail(PackResult* result, PackError error, const std::string& culprit,
-               const std::string& other = std::string())
-{
-    result->error = error;
-    result->culprit = culprit;
-    result->other = other;
-    return error;
-}
-
-// A failure the system refused: its words go with it. Read them first.
-PackError FailWithReason(PackResult* result, PackError error, const std::string& culprit)
-{
-    std::string reason = HostErrorText();
-    Fail(result, error, culprit);
-    result->reason = reason;
-    return error;
-}
 
 // The length of the UTF-8 character starting with lead.
 size_t Utf8Length(unsigned char lead)
