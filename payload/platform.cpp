@@ -247,10 +247,14 @@ bool JoinStagePath(const StageFolder& folder, const char* name, char* out)
 // one, such as a junction, goes itself) or cannot be shown to lie in it. The
 // object removed is the one checked, through its handle. Nothing at the name
 // is fine.
+//
+// The name is opened without sharing, so that a file someone else has open
+// (a setup program being started from it, say) is refused here: marked for
+// deletion it would keep its name until that handle closes, so that creating
+// the file anew fails, and then vanish.
 bool RemoveName(const StageFolder& folder, const char* path, const char* name)
 {
-    HANDLE existing = OpenItself(path, DELETE | FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    HANDLE existing = OpenItself(path, DELETE | FILE_READ_ATTRIBUTES, 0);
     if (existing == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     DWORD attributes = HandleAttributes(existing);
