@@ -32,18 +32,20 @@ struct StageResult {
     IntegrityRecord record;
 };
 
-// Creates stageDir (one level; an existing folder is fine, a link in its
-// place is replaced by a real folder), then writes each entry of
-// launcherPath's archive into it, in archive order, each completely before
-// the next is read. Each file is created afresh: whatever had its name (a
-// file, a hard or symbolic link) is removed first, never written through. Stops at the first entry that cannot be staged
-// safely or in full; files written before it stay. A file that could not be
-// written in full (a failed write, or an archive that ends or cannot be read
-// inside its data) is removed. A launcher file that ends before
-// PAYLOAD_OFFSET stages nothing and is incomplete (NoArchive). An archive
-// with an integrity record is verified in the same pass; a mismatch, known
-// once the last entry is read, makes the staging incomplete
-// (IntegrityMismatch) and leaves the files written. launcherPath
+// Creates stageDir (one level; an existing folder is fine, while a link or a
+// file in its place stops staging before anything is written: CannotCreate),
+// then writes each entry of launcherPath's archive, stored or compressed,
+// into it, in archive order, each completely before the next is read. Each
+// file is created afresh: whatever had its name (a file, a hard or symbolic
+// link) is removed first, never written through, and a name that cannot be
+// removed stops staging there. Stops at the first entry that cannot be
+// staged safely or in full; files written before it stay. A file that could
+// not be written in full (a failed write, or an archive that ends or cannot
+// be read inside its data) is removed. A launcher file with no archive (a
+// stored one ends before PAYLOAD_OFFSET) stages nothing and is incomplete
+// (NoArchive). An archive with an integrity record is verified in the same
+// pass; a mismatch, known once the last entry is read, makes the staging
+// incomplete (IntegrityMismatch) and leaves the files written. launcherPath
 // may be null: the folder is created and nothing is staged. Returns
 // result.complete.
 bool StagePayloadFile(const char* launcherPath, const char* stageDir,

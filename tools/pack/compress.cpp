@@ -331,7 +331,7 @@ struct TempFile {
     }
 };
 
-// What decoding the stream as the launcher will taught: whether it gives back
+// What decoding the stream, as the launcher will, showed: whether it gives back
 // the payload, and where each entry's packed bytes end.
 struct StreamCheck {
     PackError error = PackError::Ok;
