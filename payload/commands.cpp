@@ -9,9 +9,12 @@
 #ifdef _WIN32
 #define SEPARATOR "\\"
 const unsigned ANSI_CODE_PAGE = CP_ACP;
+const unsigned long MISSING_PROGRAM = ERROR_FILE_NOT_FOUND;
 #else
+#include <cerrno>
 #define SEPARATOR "/"
 const unsigned ANSI_CODE_PAGE = 0;
+const unsigned long MISSING_PROGRAM = ENOENT;
 #endif
 #define HAND_OVER_NAME "currentpath.txt"
 
@@ -108,7 +111,65 @@ CommandOutcome StagingFailure(PayloadError error)
     }
 }
 
-CommandOutcome RunEditionCommand(int buttonId, char* stageDir, const StageOptions& options)
+StartFailure ClassifyStartFailure(unsigned long error)
+{
+#ifdef _WIN32
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return StartFailure::Missing;
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+    case ERROR_EXE_MARKED_INVALID:
+    case ERROR_OLD_WIN_VERSION:
+    case ERROR_APP_WRONG_OS:
+    case ERROR_SINGLE_INSTANCE_APP:
+    case ERROR_RMODE_APP:
+    case ERROR_INVALID_MODULETYPE:
+        return StartFailure::WrongSystem;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_ACCESS_DISABLED_BY_POLICY:
+    case ERROR_ACCESS_DISABLED_NO_SAFER_UI_BY_POLICY:
+    case ERROR_VIRUS_INFECTED:
+    case ERROR_VIRUS_DELETED:
+    case ERROR_DRIVER_BLOCKED:
+    case ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION:  // application control
+        return StartFailure::Blocked;
+    case ERROR_ELEVATION_REQUIRED:
+    case ERROR_PRIVILEGE_NOT_HELD:
+        return StartFailure::NeedsAdmin;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return StartFailure::InUse;
+    case ERROR_BAD_FORMAT:
+    case ERROR_INVALID_EXE_SIGNATURE:
+    case ERROR_FILE_CORRUPT:
+    case ERROR_INVALID_ORDINAL:
+    case ERROR_INVALID_STARTING_CODESEG:
+    case ERROR_INVALID_STACKSEG:
+        return StartFailure::Damaged;
+    default:
+        return StartFailure::Other;
+    }
+#else
+    switch (error) {
+    case ENOENT:
+        return StartFailure::Missing;
+    case ENOEXEC:
+        return StartFailure::WrongSystem;
+    case EACCES:
+    case EPERM:
+        return StartFailure::Blocked;
+    case ETXTBSY:
+        return StartFailure::InUse;
+    default:
+        return StartFailure::Other;
+    }
+#endif
+}
+
+CommandOutcome RunEditionCommand(int buttonId, char* stageDir, const StageOptions& options,
+                                 const StartOptions& start, unsigned long* startError)
 {
     const EditionCommand* command = FindEditionCommand(buttonId);
     if (command == nullptr || !command->stages)
@@ -126,14 +187,25 @@ CommandOutcome RunEditionCommand(int buttonId, char* stageDir, const StageOption
     // A setup program started from half-staged files would install a broken product.
     if (!complete)
         return StagingFailure(result.error);
-    if (command->programFormat == nullptr)
-        return CommandOutcome::CannotStart;
+    unsigned long ignored;
+    unsigned long* error = startError != nullptr ? startError : &ignored;
+    *error = 0;
     char program[STAGE_PATH_SIZE];
-    if (!FormatPath(program, command->programFormat, stageDir))
+    if (command->programFormat == nullptr || !FormatPath(program, command->programFormat, stageDir)) {
+        *error = MISSING_PROGRAM;
         return CommandOutcome::CannotStart;
+    }
 #ifndef _WIN32
-    if (!MatchFileNameCase(program))
+    if (!MatchFileNameCase(program)) {
+        *error = MISSING_PROGRAM;
         return CommandOutcome::CannotStart;
+    }
 #endif
-    return StartProgram(program) ? CommandOutcome::Started : CommandOutcome::CannotStart;
+    StartResult started = StartProgram(program, start);
+    if (started.started)
+        return CommandOutcome::Started;
+    if (started.declined)
+        return CommandOutcome::Declined;  // nothing to tell: the user chose
+    *error = started.error;
+    return CommandOutcome::CannotStart;
 }

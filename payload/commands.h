@@ -3,11 +3,13 @@
 // An edition command clears the staging path, stages the payload, writes the
 // hand-over file "currentpath.txt" (Simplified Chinese only), then starts the
 // edition's setup program from the staging folder, but only after a complete
-// staging. Quit does nothing. Every command is followed by the dialog's OnOK;
-// one that did not end with its setup program started tells the user first.
+// staging. Quit does nothing. Every command is followed by the dialog's OnOK,
+// but for one whose start the user declined at the consent prompt; one that
+// did not end with its setup program started tells the user first.
 #pragma once
 
 #include "button_ids.h"
+#include "platform.h"
 #include "stage.h"
 
 struct EditionCommand {
@@ -31,15 +33,33 @@ enum class CommandOutcome {
     Damaged,      // the launcher file is damaged, cut short or fails its integrity record
     CannotWrite,  // staging could not write its files: a full disk, a locked or read-only file
     CannotStart,  // the staging completed but the setup program is missing or would not start
+    Declined,     // the user said no when asked to let the setup program make changes: the window stays
 };
+
+// Why a setup program would not start, as far as the advice to the user goes.
+enum class StartFailure {
+    Missing,        // not in the staged files: this installer lacks the edition
+    WrongSystem,    // not a program this Windows runs (a 64-bit one on 32-bit Windows, say)
+    Blocked,        // a policy or security software forbids it
+    NeedsAdmin,     // it needs administrator rights that cannot be had
+    InUse,          // another program held the file for longer than a start is retried
+    Damaged,        // the file is no sound program: a new copy may help
+    Other,
+};
+
+// The cause behind a start's error code (StartResult::error).
+StartFailure ClassifyStartFailure(unsigned long error);
 
 // The outcome a staging that did not complete comes to: a fault of the
 // launcher file, or of the place the files go.
 CommandOutcome StagingFailure(PayloadError error);
 
 // Runs a button's command. stageDir is the dialog's 260-byte staging path;
-// options (progress) are handed to the staging.
-CommandOutcome RunEditionCommand(int buttonId, char* stageDir, const StageOptions& options = StageOptions());
+// options (progress) are handed to the staging, start to the setup program's
+// start. When the outcome is CannotStart, *startError (if given) receives the
+// system's reason (StartResult::error).
+CommandOutcome RunEditionCommand(int buttonId, char* stageDir, const StageOptions& options = StageOptions(),
+                                 const StartOptions& start = StartOptions(), unsigned long* startError = nullptr);
 
 // Cuts path at its last separator, removing the separator; a path without one
 // stays whole ("E:\launcher.exe" gives "E:"). On Windows the path is read as

@@ -166,16 +166,26 @@ bool RemoveStagedFile(StageFolder* folder, const char* name)
     return folder->fd >= 0 && RemoveName(folder->fd, name);
 }
 
-bool StartProgram(const char* path)
+StartResult StartProgram(const char* path, const StartOptions&)
 {
+    StartResult result;
     struct stat st;
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
+    if (stat(path, &st) != 0) {
+        result.error = static_cast<unsigned long>(errno);
+        return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        result.error = EACCES;  // a folder or device is no program
+        return result;
+    }
     mode_t readable = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
     chmod(path, st.st_mode | (readable >> 2));  // execute wherever it may be read
     char* argv[] = {const_cast<char*>(path), nullptr};
     pid_t pid;
-    return posix_spawn(&pid, path, nullptr, nullptr, argv, environ) == 0;
+    int error = posix_spawn(&pid, path, nullptr, nullptr, argv, environ);
+    result.started = error == 0;
+    result.error = static_cast<unsigned long>(error);
+    return result;
 }
 #else
 StageFolder::~StageFolder()
@@ -364,28 +374,6 @@ bool RemoveStagedFile(StageFolder* folder, const char* name)
     char path[MAX_PATH];
     return folder->handle != INVALID_HANDLE_VALUE && JoinStagePath(*folder, name, path) &&
            RemoveName(*folder, path, name);
-}
-
-bool StartProgram(const char* path)
-{
-    // The application is named, so nothing is searched for: a path with
-    // spaces cannot be taken for a shorter program plus arguments.
-    char commandLine[2 + MAX_PATH + 1];
-    memset(commandLine, 0, sizeof commandLine);
-    if (snprintf(commandLine, sizeof commandLine, "\"%s\"", path) >= static_cast<int>(sizeof commandLine))
-        return false;
-    STARTUPINFOA startup;
-    memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION process;
-    memset(&process, 0, sizeof process);
-    if (!CreateProcessA(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
 }
 #endif
 

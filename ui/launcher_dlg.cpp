@@ -161,12 +161,44 @@ void CLauncherDlg::RunCommand(int buttonId)
     StageOptions options;
     options.progress = &CLauncherDlg::OnStageProgress;
     options.context = this;
-    CommandOutcome outcome = RunEditionCommand(buttonId, m_szStageDir, options);
+    StartOptions start;
+    start.ownerWindow = m_hWnd;  // the consent prompt, if one is needed, comes to the front
+    start.waiting = &CLauncherDlg::OnStartWaiting;
+    start.context = this;
+    unsigned long startError = 0;
+    CommandOutcome outcome = RunEditionCommand(buttonId, m_szStageDir, options, start, &startError);
     m_bStaging = false;
     ::SetCursor(previous);
+    if (outcome == CommandOutcome::Declined) {
+        // The user said no at the consent prompt: an answer, not a fault.
+        // The window stays as it was, to choose again or quit.
+        StayAfterDeclined();
+        return;
+    }
     if (outcome != CommandOutcome::Started && outcome != CommandOutcome::Quit)
-        ShowFailure(buttonId, outcome);
+        ShowFailure(buttonId, outcome, startError);
     OnOK();
+}
+
+void CLauncherDlg::OnStartWaiting(void* context)
+{
+    static_cast<CLauncherDlg*>(context)->PumpWaitingMessages();
+}
+
+void CLauncherDlg::StayAfterDeclined()
+{
+    if (m_bShowProgress) {
+        m_bShowProgress = false;
+        RECT bar = ProgressRect();
+        ::InvalidateRect(m_hWnd, &bar, TRUE);
+    }
+    // Clicks and keys made while the window was busy were meant for nothing:
+    // they must not start another command now.
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE | PM_QS_INPUT)) {
+    }
+    while (::PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE | PM_QS_INPUT)) {
+    }
 }
 
 void CLauncherDlg::OnStageProgress(uint64_t done, uint64_t total, void* context)
@@ -242,7 +274,7 @@ void CLauncherDlg::DrawProgress(HDC dc) const
     ::SetBkMode(dc, oldMode);
 }
 
-void CLauncherDlg::ShowFailure(int buttonId, CommandOutcome outcome)
+void CLauncherDlg::ShowFailure(int buttonId, CommandOutcome outcome, unsigned long startError)
 {
     UINT message = outcome == CommandOutcome::Damaged       ? IDS_MESSAGE_DAMAGED
                    : outcome == CommandOutcome::CannotWrite ? IDS_MESSAGE_CANNOT_WRITE
@@ -251,7 +283,33 @@ void CLauncherDlg::ShowFailure(int buttonId, CommandOutcome outcome)
     CString caption, text;
     caption.LoadString(block + IDS_MESSAGE_CAPTION);
     text.LoadString(block + message);
-    ::MessageBoxW(m_hWnd, text, caption, MB_OK | MB_ICONERROR);
+    if (outcome != CommandOutcome::CannotStart) {
+        ::MessageBoxW(m_hWnd, text, caption, MB_OK | MB_ICONERROR);
+        return;
+    }
+    // Why, in the system's own words and the user's language, then what may
+    // help: a new copy only where one could.
+    CString format, advice;
+    format.LoadString(block + IDS_MESSAGE_START_REASON);
+    advice.LoadString(block + IDS_MESSAGE_START_ADVICE + static_cast<UINT>(ClassifyStartFailure(startError)));
+    wchar_t system[384] = {};
+    wchar_t reason[512] = {};
+    if (SystemMessage(startError, system, sizeof system / sizeof system[0]))
+        _snwprintf(reason, sizeof reason / sizeof reason[0] - 1, format, startError, system);
+    wchar_t whole[1536] = {};
+    _snwprintf(whole, sizeof whole / sizeof whole[0] - 1, L"%ls\n\n%ls%ls%ls", static_cast<LPCWSTR>(text), reason,
+               reason[0] != L'\0' ? L"\n\n" : L"", static_cast<LPCWSTR>(advice));
+    ::MessageBoxW(m_hWnd, whole, caption, MB_OK | MB_ICONERROR);
+}
+
+bool CLauncherDlg::SystemMessage(unsigned long error, wchar_t* out, size_t size)
+{
+    // Language 0: the user's language first, as the system has it.
+    DWORD length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                    out, static_cast<DWORD>(size), nullptr);
+    while (length > 0 && (out[length - 1] == L'\r' || out[length - 1] == L'\n' || out[length - 1] == L' '))
+        out[--length] = L'\0';
+    return length > 0;
 }
 
 void CLauncherDlg::OnSetupSimplified()

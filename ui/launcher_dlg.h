@@ -63,6 +63,12 @@ private:
     void PumpWaitingMessages();
     RECT ProgressRect() const;
     void DrawProgress(HDC dc) const;
-    // The message box for a command that failed, owned by the splash.
-    void ShowFailure(int buttonId, CommandOutcome outcome);
+    // While a start waits to be tried again: the window keeps painting.
+    static void OnStartWaiting(void* context);
+    // After the user declined the consent prompt: the window as before the click.
+    void StayAfterDeclined();
+    // The message box for a command that failed, owned by the splash; for a
+    // setup program that would not start, with the system's reason.
+    void ShowFailure(int buttonId, CommandOutcome outcome, unsigned long startError);
+    static bool SystemMessage(unsigned long error, wchar_t* out, size_t size);
 };

@@ -48,12 +48,18 @@ std::string PackLauncher(const std::string& folder, const std::vector<TestEntry>
 }
 
 // Runs one button's command; returns the staging path it left, or "(failed)".
-// With expected, the command's outcome must be that one.
+// With expected, the command's outcome must be that one. startErrors, when
+// given, is what the stand-in's start is told Windows answers (see
+// QUORVANE_TEST_START_ERRORS); *startError receives a CannotStart's reason.
 std::string RunCommand(const std::string& launcher, const std::string& temp, int buttonId,
-                       CommandOutcome expected = CommandOutcome::Started)
+                       CommandOutcome expected = CommandOutcome::Started, const char* startErrors = nullptr,
+                       unsigned long* startError = nullptr)
 {
     std::string report = launcher + ".out";
-    int code = RunProgram(launcher, {temp, std::to_string(buttonId), report});
+    std::vector<std::pair<std::string, std::string>> env;
+    if (startErrors != nullptr)
+        env.emplace_back("QUORVANE_TEST_START_ERRORS", startErrors);
+    int code = RunProgram(launcher, {temp, std::to_string(buttonId), report}, env);
     EXPECT_EQ(0, code) << "the command must return normally";
     std::string text = ReadFileText(report);
     remove(report.c_str());
@@ -61,6 +67,9 @@ std::string RunCommand(const std::string& launcher, const std::string& temp, int
     if (text.compare(0, 9, "returned ") != 0 || line == std::string::npos)
         return "(failed)";
     EXPECT_EQ(static_cast<int>(expected), atoi(text.c_str() + 9)) << "the command's outcome";
+    size_t error = text.find(" error ");
+    if (startError != nullptr)
+        *startError = error < line ? strtoul(text.c_str() + error + 7, nullptr, 10) : 0;
     return text.substr(line + 1);
 }
 
@@ -256,6 +265,52 @@ TEST(OtherEditions, WithoutTheirProgramStageButStartNothingAndWriteNoHandOver)
         ExpectNothingStarted(setting);
     }
 }
+
+#ifdef _WIN32
+// What real Windows answers and Wine never does, given to the stand-in's
+// start in turn: each number is one attempt's error (a direct creation, or the
+// shell's start once the first asked for elevation).
+TEST(SimplifiedChinese, StartFollowsWhatWindowsAnswers)
+{
+    struct Case {
+        const char* what;
+        const char* answers;
+        CommandOutcome outcome;
+        unsigned long error;
+    };
+    std::string heldForLong = "32";  // tried again for some 3 s, a quarter second apart
+    for (int i = 0; i < 20; ++i)
+        heldForLong += ",32";
+    const Case cases[] = {
+        {"needs elevation: started through the shell", "740", CommandOutcome::Started, 0},
+        {"the consent prompt declined", "740,1223", CommandOutcome::Declined, 0},
+        {"a scanner holds the new file for a moment", "32,33", CommandOutcome::Started, 0},
+        {"a scanner holds it past the retries", heldForLong.c_str(), CommandOutcome::CannotStart, 32},
+        {"a 64-bit program on 32-bit Windows", "193", CommandOutcome::CannotStart, 193},
+        {"elevation refused by policy", "740,1260", CommandOutcome::CannotStart, 1260},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Setting setting;
+        std::vector<TestEntry> entries = {{"ZelkSetupGb.exe", SetupProgram()}, {"data1.cab", Pattern(5000, 6)}};
+        std::string launcher = PackLauncher(setting.scratch.path(), entries);
+        unsigned long error = 0;
+        EXPECT_EQ(setting.stage,
+                  RunCommand(launcher, setting.temp, IDC_SETUP_SIMPLIFIED, c.outcome, c.answers, &error));
+        EXPECT_EQ(c.error, error) << "the reason the user is shown";
+        ExpectStaged(setting, entries);  // declined or failed, nothing is removed
+        EXPECT_TRUE(PathExists(setting.Staged("currentpath.txt")));
+        if (c.outcome == CommandOutcome::Started) {
+            ASSERT_TRUE(WaitForFile(setting.Staged(REPORT_NAME), START_TIMEOUT)) << "the setup program did not start";
+            SetupReport report = ReadSetupReport(setting.Staged(REPORT_NAME));
+            EXPECT_TRUE(SameIgnoringCase(setting.Staged("ZelkSetupgb.exe"), report.values["self"]));
+            EXPECT_EQ(WorkingFolder(), report.values["cwd"]) << "the launcher's working folder is inherited";
+        } else {
+            ExpectNothingStarted(setting);
+        }
+    }
+}
+#endif
 
 TEST(Quit, LeavesTheDiskAndTheStagingPathUntouched)
 {

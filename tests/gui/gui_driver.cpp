@@ -19,6 +19,8 @@
 //                                       exists: answered=, unanswered=, slowest_ms=
 //   gui_driver version FILE             its version block through GetFileVersionInfo
 //                                       and VerQueryValue: fixed=, then NAME=VALUE
+//   gui_driver error-text CODE          the system's text for a Windows error code,
+//                                       as a message box shows it
 //   gui_driver wait PID SECONDS         wait for the process to end: exited=, code=
 //   gui_driver kill PID                 end it
 #include <windows.h>
@@ -321,6 +323,17 @@ int Responsive(HWND window, int seconds, const char* until)
     return 0;
 }
 
+int ErrorText(unsigned long code)
+{
+    wchar_t text[384] = {};
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                  sizeof text / sizeof text[0], nullptr);
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' || text[length - 1] == L' '))
+        text[--length] = L'\0';
+    printf("%s\n", OneLine(Utf8(text)).c_str());
+    return length > 0 ? 0 : 1;
+}
+
 int Window(HWND window)
 {
     printf("exists=%d\n", IsWindow(window) ? 1 : 0);
@@ -395,6 +408,8 @@ int main(int argc, char** argv)
         return Minimise(ParseWindow(argv[2]));
     if (verb == "version" && argc == 3)
         return Version(argv[2]);
+    if (verb == "error-text" && argc == 3)
+        return ErrorText(strtoul(argv[2], nullptr, 10));
     if (verb == "wait" && argc == 4)
         return Wait(strtoul(argv[2], nullptr, 10), atoi(argv[3]));
     if (verb == "kill" && argc == 3)
