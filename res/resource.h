@@ -1,7 +1,7 @@
 // Resource ids of the launcher: dialogs, strings, icon, pictures, commands.
 #pragma once
 
-#include "button_ids.h"
+#include "../payload/launch/button_ids.h"  // shared with the command table
 
 #define IDD_ABOUTBOX 100
 #define IDS_ABOUTBOX 101

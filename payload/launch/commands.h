@@ -9,7 +9,7 @@
 #pragma once
 
 #include "button_ids.h"
-#include "platform.h"
+#include "start.h"
 #include "stage.h"
 
 struct EditionCommand {

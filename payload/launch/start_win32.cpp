@@ -5,7 +5,7 @@
 // ERROR_ELEVATION_REQUIRED, and only the shell's start goes through the
 // consent prompt. The shell is loaded for that case only, from the system
 // folder, so the launcher imports nothing more for it.
-#include "platform.h"
+#include "start.h"
 
 #include <cstdio>
 #include <cstdlib>
