@@ -15,6 +15,7 @@
 #include <direct.h>
 #include <io.h>
 #else
+#include <sys/types.h>
 typedef unsigned long DWORD;
 typedef void* HMODULE;
 
@@ -48,14 +49,18 @@ bool FileEnd(FILE* file, uint64_t* length);
 // the folder's descriptor; on Windows the folder is held open so that it
 // cannot be renamed or removed, and each file opened in it must lie in it by
 // its final path.
+//
+// A folder may also be locked, for one launcher at a time to stage into it:
+// see LockStageFolder.
 struct StageFolder {
 #ifdef _WIN32
     HANDLE handle = INVALID_HANDLE_VALUE;
     char path[MAX_PATH] = {};            // as given: files are opened by path
     char finalPath[2 * MAX_PATH] = {};   // as the system resolves it
     DWORD error = 0;                     // why it could not be opened
+    HANDLE lock = nullptr;               // the staging lock's mutex, owned while held
 #else
-    int fd = -1;
+    int fd = -1;                         // also carries the staging lock (flock)
     int error = 0;                       // why it could not be opened (errno)
 #endif
     StageFolder() = default;
@@ -64,12 +69,15 @@ struct StageFolder {
     ~StageFolder();
 };
 
-// One file being staged; closed by CloseStagedFile or when it goes.
+// One file being staged: finished by CloseStagedFile, or discarded by
+// DiscardStagedFile; a file that simply goes out of scope is closed as it is.
 struct StagedFile {
 #ifdef _WIN32
-    HANDLE handle = INVALID_HANDLE_VALUE;
+    HANDLE handle = INVALID_HANDLE_VALUE;  // with DELETE access, to discard the file through it
 #else
     int fd = -1;
+    dev_t device = 0;  // the file's identity, to remove this very file and no other
+    ino_t inode = 0;
 #endif
     StagedFile() = default;
     StagedFile(const StagedFile&) = delete;
@@ -83,6 +91,15 @@ struct StagedFile {
 // removed, as is a file. CreateStagedFile in a folder that is not open fails
 // with the reason (errno, or the thread's last error on Windows).
 bool OpenStageFolder(const char* path, StageFolder* folder);
+// Takes the staging lock on an open folder, for one launcher (or extract) at
+// a time to write into it: two at once would each leave, and start a setup
+// program from, the other's files. Waits for one that holds it, calling
+// waiting (if given) every 50 ms, so that a window keeps painting. The lock is
+// held until the folder is closed, and dies with its process. On Windows it is
+// a named mutex keyed by the folder's final path, natively an flock on the
+// folder's descriptor. False when the folder is not open, or the system has
+// no such lock for it (then staging goes on without one).
+bool LockStageFolder(StageFolder* folder, void (*waiting)(void* context), void* context);
 // Creates name in folder as a new, empty file for writing. Whatever had the
 // name before (a file, a hard link, a symbolic link, dangling or not) is
 // removed first and never opened for writing, so no file elsewhere changes.
@@ -92,10 +109,14 @@ bool OpenStageFolder(const char* path, StageFolder* folder);
 // link seen through Wine), or when the folder is not open.
 bool CreateStagedFile(StageFolder* folder, const char* name, StagedFile* file);
 bool WriteStagedFile(StagedFile* file, const void* data, size_t size);
-// False when the file could not be completed.
-bool CloseStagedFile(StagedFile* file);
-// Removes name from folder, under the same rules as CreateStagedFile.
-bool RemoveStagedFile(StageFolder* folder, const char* name);
+// Closes a file whose every byte is written. False when it could not be
+// completed after all; it is then removed as DiscardStagedFile removes it.
+bool CloseStagedFile(StageFolder* folder, const char* name, StagedFile* file);
+// Removes a file that could not be written in full, so that no short file
+// passes for whole, and closes it. The very file staging created goes, never
+// another that has its name by then: on Windows it is deleted through its
+// own handle; natively name is unlinked only while it is still that file.
+void DiscardStagedFile(StageFolder* folder, const char* name, StagedFile* file);
 
 #ifndef _WIN32
 // The Windows file system ignores letter case; this one does not. When the

@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +109,15 @@ bool RemoveName(int folder, const char* name)
     return unlinkat(folder, name, 0) == 0 || errno == ENOENT;
 }
 
+// Unlinks name while it is still the file staging made (device and inode).
+void RemoveIfSame(const StageFolder& folder, const char* name, const StagedFile& file)
+{
+    struct stat st;
+    if (folder.fd >= 0 && fstatat(folder.fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == file.device &&
+        st.st_ino == file.inode)
+        unlinkat(folder.fd, name, 0);
+}
+
 }  // namespace
 
 bool OpenStageFolder(const char* path, StageFolder* folder)
@@ -124,6 +134,27 @@ bool OpenStageFolder(const char* path, StageFolder* folder)
     return folder->fd >= 0;
 }
 
+bool LockStageFolder(StageFolder* folder, void (*waiting)(void* context), void* context)
+{
+    if (folder->fd < 0)
+        return false;
+    for (;;) {
+        if (flock(folder->fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;  // no such lock here (ENOLCK)
+        if (waiting == nullptr) {
+            if (flock(folder->fd, LOCK_EX) == 0)
+                return true;
+            if (errno != EINTR)
+                return false;
+            continue;
+        }
+        usleep(50 * 1000);
+        waiting(context);
+    }
+}
+
 bool CreateStagedFile(StageFolder* folder, const char* name, StagedFile* file)
 {
     if (folder->fd < 0) {
@@ -134,7 +165,14 @@ bool CreateStagedFile(StageFolder* folder, const char* name, StagedFile* file)
         return false;
     // O_EXCL: a name planted again since is not opened, whatever it is.
     file->fd = openat(folder->fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    return file->fd >= 0;
+    if (file->fd < 0)
+        return false;
+    struct stat st;
+    if (fstat(file->fd, &st) == 0) {
+        file->device = st.st_dev;
+        file->inode = st.st_ino;
+    }
+    return true;
 }
 
 bool WriteStagedFile(StagedFile* file, const void* data, size_t size)
@@ -152,18 +190,28 @@ bool WriteStagedFile(StagedFile* file, const void* data, size_t size)
     return true;
 }
 
-bool CloseStagedFile(StagedFile* file)
+bool CloseStagedFile(StageFolder* folder, const char* name, StagedFile* file)
 {
     int fd = file->fd;
     file->fd = -1;
-    return fd >= 0 && close(fd) == 0;
+    if (fd < 0)
+        return false;
+    if (close(fd) == 0)
+        return true;
+    RemoveIfSame(*folder, name, *file);  // a late write error: the file is short
+    return false;
 }
 
-bool RemoveStagedFile(StageFolder* folder, const char* name)
+void DiscardStagedFile(StageFolder* folder, const char* name, StagedFile* file)
 {
-    return folder->fd >= 0 && RemoveName(folder->fd, name);
+    if (file->fd < 0)
+        return;
+    // Unlinked while still open: between the check and the unlink only
+    // another holder of the staging lock could put a file under the name.
+    RemoveIfSame(*folder, name, *file);
+    close(file->fd);
+    file->fd = -1;
 }
-
 
 int SeekFile(FILE* file, uint64_t offset)
 {

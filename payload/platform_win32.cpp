@@ -7,6 +7,10 @@
 
 StageFolder::~StageFolder()
 {
+    if (lock != nullptr) {
+        ReleaseMutex(lock);
+        CloseHandle(lock);
+    }
     if (handle != INVALID_HANDLE_VALUE)
         CloseHandle(handle);
 }
@@ -142,6 +146,42 @@ bool OpenStageFolder(const char* path, StageFolder* folder)
     return false;
 }
 
+bool LockStageFolder(StageFolder* folder, void (*waiting)(void* context), void* context)
+{
+    if (folder->handle == INVALID_HANDLE_VALUE)
+        return false;
+    if (folder->lock != nullptr)
+        return true;
+    // One name for one folder however it was reached: its final path, upper
+    // case as the file system compares names, hashed (FNV-1a) since a kernel
+    // object's name holds no backslash. Local: the user's own session.
+    char key[sizeof folder->finalPath];
+    lstrcpynA(key, folder->finalPath, sizeof key);
+    CharUpperA(key);
+    uint64_t hash = 14695981039346656037ull;
+    for (const char* c = key; *c != '\0'; ++c)
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+    char name[64];
+    snprintf(name, sizeof name, "Local\\QuorvaneStaging-%08lx%08lx", static_cast<unsigned long>(hash >> 32),
+             static_cast<unsigned long>(hash & 0xFFFFFFFFu));
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    if (mutex == nullptr)
+        return false;
+    for (;;) {
+        // Abandoned: its holder ended without letting go; it is ours now.
+        DWORD waited = WaitForSingleObject(mutex, waiting != nullptr ? 50 : INFINITE);
+        if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+            folder->lock = mutex;
+            return true;
+        }
+        if (waited != WAIT_TIMEOUT) {
+            CloseHandle(mutex);
+            return false;
+        }
+        waiting(context);
+    }
+}
+
 bool CreateStagedFile(StageFolder* folder, const char* name, StagedFile* file)
 {
     if (folder->handle == INVALID_HANDLE_VALUE) {
@@ -179,18 +219,22 @@ bool WriteStagedFile(StagedFile* file, const void* data, size_t size)
     return true;
 }
 
-bool CloseStagedFile(StagedFile* file)
+bool CloseStagedFile(StageFolder*, const char*, StagedFile* file)
 {
+    // Every write was done, and reported, by WriteFile: closing the handle
+    // fails only for a handle that is not one, with nothing left to remove.
     HANDLE handle = file->handle;
     file->handle = INVALID_HANDLE_VALUE;
     return handle != INVALID_HANDLE_VALUE && CloseHandle(handle);
 }
 
-bool RemoveStagedFile(StageFolder* folder, const char* name)
+void DiscardStagedFile(StageFolder*, const char*, StagedFile* file)
 {
-    char path[MAX_PATH];
-    return folder->handle != INVALID_HANDLE_VALUE && JoinStagePath(*folder, name, path) &&
-           RemoveName(*folder, path, name);
+    if (file->handle == INVALID_HANDLE_VALUE)
+        return;
+    DeleteOnClose(file->handle);  // this very file, whatever else has its name by now
+    CloseHandle(file->handle);
+    file->handle = INVALID_HANDLE_VALUE;
 }
 
 int SeekFile(FILE* file, uint64_t offset)

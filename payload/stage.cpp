@@ -42,13 +42,17 @@ bool Close(PayloadReader* reader, StageResult* result, PayloadError error, const
 }  // namespace
 
 bool StagePayloadFile(const char* launcherPath, const char* stageDir,
-                      const StageOptions& options, StageResult* result)
+                      const StageOptions& options, StageResult* result, StageFolder* held)
 {
     *result = StageResult();
     // Checked once, here, and every file created in this very folder; one
-    // that cannot be had (a link or a file in its place) shows at the first file.
-    StageFolder folder;
-    OpenStageFolder(stageDir, &folder);
+    // that cannot be had (a link or a file in its place) shows at the first
+    // file. Locked from here on, so that no other launcher writes into it
+    // until the caller lets go.
+    StageFolder own;
+    StageFolder& folder = held != nullptr ? *held : own;
+    if (OpenStageFolder(stageDir, &folder))
+        LockStageFolder(&folder, options.waiting, options.context);
     if (launcherPath == nullptr)
         return Stop(result, PayloadError::CannotOpenLauncher, nullptr);
 
@@ -100,18 +104,18 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
             if (options.progress != nullptr)
                 options.progress(reader.pos - reader.start, reader.end - reader.start, options.context);
         }
-        if (!CloseStagedFile(&out))
-            written = false;
         if (!written) {
-            RemoveStagedFile(&folder, name);
+            DiscardStagedFile(&folder, name, &out);
             return Close(&reader, result, PayloadError::WriteFailed, header.name);
         }
         if (reader.error != PayloadError::Ok) {
             // The archive ended (or could not be read) inside this entry: a
             // file under its name but short of its size would pass for whole.
-            RemoveStagedFile(&folder, name);
+            DiscardStagedFile(&folder, name, &out);
             break;
         }
+        if (!CloseStagedFile(&folder, name, &out))
+            return Close(&reader, result, PayloadError::WriteFailed, header.name);
         ++result->entries;
         if (options.entryStaged != nullptr)
             options.entryStaged(name, header, options.context);
@@ -137,7 +141,7 @@ bool BuildStageDir(const char* tempPath, char* stageDir)
     return true;
 }
 
-bool ExtractPayload(char* stageDir, const StageOptions& options, StageResult* result)
+bool ExtractPayload(char* stageDir, const StageOptions& options, StageResult* result, StageFolder* held)
 {
     StageResult own;
     if (result == nullptr)
@@ -160,5 +164,5 @@ bool ExtractPayload(char* stageDir, const StageOptions& options, StageResult* re
     DWORD ownLen = GetModuleFileNameA(nullptr, ownPath, STAGE_PATH_SIZE);
     bool haveOwnPath = ownLen > 0 && ownLen < STAGE_PATH_SIZE;
 
-    return StagePayloadFile(haveOwnPath ? ownPath : nullptr, stageDir, options, result);
+    return StagePayloadFile(haveOwnPath ? ownPath : nullptr, stageDir, options, result, held);
 }

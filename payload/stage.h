@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "archive.h"
+#include "platform.h"
 
 // Each entry is copied through one buffer of this size, whatever its size field says.
 const size_t STAGE_COPY_BUFFER_SIZE = 1 << 20;
@@ -19,6 +20,8 @@ struct StageOptions {
     // Told after each block written: archive bytes read so far out of the
     // archive's length (entry headers included).
     void (*progress)(uint64_t done, uint64_t total, void* context) = nullptr;
+    // Called every 50 ms while another launcher holds the staging folder.
+    void (*waiting)(void* context) = nullptr;
     void* context = nullptr;
 };
 
@@ -34,7 +37,8 @@ struct StageResult {
 
 // Creates stageDir (one level; an existing folder is fine, while a link or a
 // file in its place stops staging before anything is written: CannotCreate),
-// then writes each entry of launcherPath's archive, stored or compressed,
+// takes its staging lock (waiting while another launcher or extract stages
+// into it), then writes each entry of launcherPath's archive, stored or compressed,
 // into it, in archive order, each completely before the next is read. Each
 // file is created afresh: whatever had its name (a file, a hard or symbolic
 // link) is removed first, never written through, and a name that cannot be
@@ -46,10 +50,12 @@ struct StageResult {
 // (NoArchive). An archive with an integrity record is verified in the same
 // pass; a mismatch, known once the last entry is read, makes the staging
 // incomplete (IntegrityMismatch) and leaves the files written. launcherPath
-// may be null: the folder is created and nothing is staged. Returns
-// result.complete.
+// may be null: the folder is created and nothing is staged. With held, the
+// folder is opened and locked there and stays so for the caller, to write the
+// hand-over file and start the setup program before another may stage;
+// otherwise the lock goes on return. Returns result.complete.
 bool StagePayloadFile(const char* launcherPath, const char* stageDir,
-                      const StageOptions& options, StageResult* result);
+                      const StageOptions& options, StageResult* result, StageFolder* held = nullptr);
 
 // Builds the staging path from a temporary folder path (with its trailing
 // separator) into a STAGE_PATH_SIZE buffer: tempPath followed by "tmpsoft".
@@ -59,6 +65,7 @@ bool BuildStageDir(const char* tempPath, char* stageDir);
 // Stages the running launcher's own payload into the temporary folder's
 // "tmpsoft". stageDir is a STAGE_PATH_SIZE buffer; on return it holds the
 // staging path (empty only when the temporary path is too long to take it).
-// Returns true when staging completed; result, when given, says how it ended.
+// Returns true when staging completed; result, when given, says how it ended;
+// held, when given, keeps the folder open and locked as StagePayloadFile says.
 bool ExtractPayload(char* stageDir, const StageOptions& options = StageOptions(),
-                    StageResult* result = nullptr);
+                    StageResult* result = nullptr, StageFolder* held = nullptr);

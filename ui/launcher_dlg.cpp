@@ -160,6 +160,7 @@ void CLauncherDlg::RunCommand(int buttonId)
     m_dwStageStart = ::GetTickCount();
     StageOptions options;
     options.progress = &CLauncherDlg::OnStageProgress;
+    options.waiting = &CLauncherDlg::OnStageWaiting;
     options.context = this;
     StartOptions start;
     start.ownerWindow = m_hWnd;  // the consent prompt, if one is needed, comes to the front
@@ -183,6 +184,12 @@ void CLauncherDlg::RunCommand(int buttonId)
 void CLauncherDlg::OnStartWaiting(void* context)
 {
     static_cast<CLauncherDlg*>(context)->PumpWaitingMessages();
+}
+
+void CLauncherDlg::OnStageWaiting(void* context)
+{
+    // Another launcher stages into the folder: nothing staged yet, an empty bar.
+    OnStageProgress(0, 0, context);
 }
 
 void CLauncherDlg::StayAfterDeclined()
@@ -262,6 +269,8 @@ void CLauncherDlg::DrawProgress(HDC dc) const
     ::FillRect(dc, &filled, ::GetSysColorBrush(COLOR_HIGHLIGHT));
     ::FrameRect(dc, &bar, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
 
+    if (m_ullTotal == 0)
+        return;  // waiting for the folder: no figures yet
     // Bytes staged out of the archive's total, in MB: language-neutral.
     wchar_t text[64] = {};
     _snwprintf(text, sizeof text / sizeof text[0] - 1, L"%.1f / %.1f MB", m_ullStaged / 1048576.0, m_ullTotal / 1048576.0);

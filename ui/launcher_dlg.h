@@ -65,6 +65,8 @@ private:
     void DrawProgress(HDC dc) const;
     // While a start waits to be tried again: the window keeps painting.
     static void OnStartWaiting(void* context);
+    // While another launcher holds the staging folder: the same, with an empty bar.
+    static void OnStageWaiting(void* context);
     // After the user declined the consent prompt: the window as before the click.
     void StayAfterDeclined();
     // The message box for a command that failed, owned by the splash; for a

@@ -49,10 +49,10 @@ bool FormatPath(char* out, const char* format, const char* folder)
 
 // Leaves currentpath.txt in the staging folder: the launcher's own folder,
 // without trailing separator, line end or NUL. Created afresh in the checked
-// folder as the staged files are, so never written through a link. Skipped
-// silently when the file cannot be created or written in full, or the
+// and locked folder as the staged files are, so never written through a link.
+// Skipped silently when the file cannot be created or written in full, or the
 // launcher's path is not known in full.
-void WriteCurrentPath(const char* stageDir)
+void WriteCurrentPath(const char* stageDir, StageFolder* stage)
 {
     char handOver[STAGE_PATH_SIZE];
     if (!FormatPath(handOver, "%s" SEPARATOR HAND_OVER_NAME, stageDir))
@@ -63,13 +63,13 @@ void WriteCurrentPath(const char* stageDir)
     if (len == 0 || len >= STAGE_PATH_SIZE)
         return;
     CutAtLastSeparator(folder, ANSI_CODE_PAGE);
-    StageFolder stage;
     StagedFile file;
-    if (!OpenStageFolder(stageDir, &stage) || !CreateStagedFile(&stage, HAND_OVER_NAME, &file))
+    if (!CreateStagedFile(stage, HAND_OVER_NAME, &file))
         return;
-    bool written = WriteStagedFile(&file, folder, strlen(folder));
-    if (!CloseStagedFile(&file) || !written)
-        RemoveStagedFile(&stage, HAND_OVER_NAME);
+    if (WriteStagedFile(&file, folder, strlen(folder)))
+        CloseStagedFile(stage, HAND_OVER_NAME, &file);
+    else
+        DiscardStagedFile(stage, HAND_OVER_NAME, &file);
 }
 
 }  // namespace
@@ -177,16 +177,21 @@ CommandOutcome RunEditionCommand(int buttonId, char* stageDir, const StageOption
 
     memset(stageDir, 0, STAGE_PATH_SIZE);
     StageResult result;
-    bool complete = ExtractPayload(stageDir, options, &result);
+    // Held, and locked against other launchers, from the first file until the
+    // setup program has started: it starts from exactly this staging.
+    StageFolder folder;
+    bool complete = ExtractPayload(stageDir, options, &result, &folder);
     if (stageDir[0] == '\0')
         return CommandOutcome::CannotWrite;  // no staging folder: nothing may land in the current drive's root
 
-    if (command->writesCurrentPath)
-        WriteCurrentPath(stageDir);
-
-    // A setup program started from half-staged files would install a broken product.
+    // A setup program started from half-staged files would install a broken
+    // product. Nor is the hand-over file written then: no setup program of
+    // this staging will read it, and one started by another launcher from
+    // the files this staging could not replace may be reading it now.
     if (!complete)
         return StagingFailure(result.error);
+    if (command->writesCurrentPath)
+        WriteCurrentPath(stageDir, &folder);
     unsigned long ignored;
     unsigned long* error = startError != nullptr ? startError : &ignored;
     *error = 0;

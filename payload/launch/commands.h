@@ -1,9 +1,9 @@
 // What each launcher button does, as data, and the work behind it.
 //
-// An edition command clears the staging path, stages the payload, writes the
-// hand-over file "currentpath.txt" (Simplified Chinese only), then starts the
-// edition's setup program from the staging folder, but only after a complete
-// staging. Quit does nothing. Every command is followed by the dialog's OnOK,
+// An edition command clears the staging path, stages the payload and, after
+// a complete staging only, writes the hand-over file "currentpath.txt"
+// (Simplified Chinese only) and starts the edition's setup program from the
+// staging folder, all under the staging folder's lock. Quit does nothing. Every command is followed by the dialog's OnOK,
 // but for one whose start the user declined at the consent prompt; one that
 // did not end with its setup program started tells the user first.
 #pragma once
