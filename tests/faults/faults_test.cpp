@@ -195,6 +195,33 @@ void ExpectSetupStartedOnWholeFiles(const Scene& scene, const std::vector<TestEn
             << entry.name << " was not whole when the setup program started:\n" << report;
 }
 
+#ifdef _WIN32
+// What a setup program reported of its folder at start: each file's size,
+// and the hand-over it found.
+struct SetupView {
+    std::map<std::string, long long> sizes;
+    std::string handOver;
+};
+
+SetupView ReadSetupView(const std::string& report)
+{
+    SetupView view;
+    std::string text = ReadFileText(report);
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(at, end - at);
+        size_t space = line.rfind(' ');
+        if (line.compare(0, 5, "file=") == 0 && space != std::string::npos)
+            view.sizes[line.substr(5, space - 5)] = atoll(line.c_str() + space + 1);
+        else if (line.compare(0, 9, "handover=") == 0)
+            view.handOver = line.substr(9);
+    }
+    return view;
+}
+#endif
+
 // A run of the launcher in a scene, checked for what must hold in every case:
 // nothing written outside the staging folder (the launcher's own report
 // aside), no "tmpsoft" in the working folder, only whole files staged.
@@ -365,34 +392,111 @@ TEST(Faults, ALauncherCutInsideTheImageStagesNothing)
     EXPECT_EQ(0u, result.entries);
 }
 
-TEST(Faults, TwoLaunchersAtOnceBothEndAndLeaveWholeFiles)
+// Two launchers of two products at once, into the one staging folder (a
+// double click twice, say). Each stages, hands over and starts its setup
+// program under the folder's staging lock, so the folder ends as one whole
+// staging with its hand-over file. Under Windows a running setup program's
+// file cannot be replaced, and it is the payload's first entry here: the
+// second launcher either finds it in use before writing anything (and says
+// so) or, once it has ended, stages afresh; so each setup program that ran
+// saw exactly its own staging. Natively nothing stops a stager from replacing
+// what a running program uses, so only the end state is judged there.
+TEST(Faults, TwoLaunchersAtOnceEachStartFromAWholeStagingOfTheirOwn)
 {
     Scene scene;
-    std::vector<TestEntry> entries = Payload(3 * 1024 * 1024);
-    std::string launcher = WriteLauncher(scene.bin, LauncherBytes(entries));
-    std::string second = JoinPath(scene.bin, "second") + launcher.substr(launcher.rfind(PATH_SEPARATOR) + 1);
-    Bytes bytes;
-    ASSERT_TRUE(ReadFileBytes(launcher, &bytes));
-    ASSERT_TRUE(WriteFileBytes(second, bytes));
-    MakeExecutable(second);
+    struct Product {
+        std::string folder;
+        std::vector<TestEntry> entries;
+        std::string launcher;
+        std::string outcome;
+    };
+    Product products[2] = {
+        {scene.bin, {{SETUP_NAME, SetupProgram()}, {"a.dll", Pattern(3 * 1024 * 1024, 1)}, {"empty.log", {}},
+                     {"which.txt", Pattern(1, 7)}, {"z.txt", Pattern(99, 2)}}, "", ""},
+        {scene.scratch / "other", {{SETUP_NAME, SetupProgram()}, {"a.dll", Pattern(2 * 1024 * 1024 + 7, 3)},
+                                   {"empty.log", Pattern(5, 4)}, {"which.txt", Pattern(2, 8)},
+                                   {"z.txt", Pattern(50, 5)}}, "", ""},
+    };
+    std::string log = scene.scratch / "setup-log";
+    ASSERT_TRUE(MakeFolder(log));
+    ASSERT_TRUE(MakeFolder(products[1].folder));
+    for (Product& product : products)
+        product.launcher = WriteLauncher(product.folder, LauncherBytes(product.entries));
     int codes[2] = {-1, -1};
-    std::thread one([&] { codes[0] = RunProgram(launcher, {scene.temp, "1000", launcher + ".out"}); });
-    std::thread two([&] { codes[1] = RunProgram(second, {scene.temp, "1000", second + ".out"}); });
+    auto run = [&](int i) {
+        codes[i] = RunProgram(products[i].launcher, {scene.temp, "1000", products[i].launcher + ".out"},
+                              {{"QUORVANE_TEST_SETUP_LOG", log}});
+    };
+    std::thread one(run, 0);
+    std::thread two(run, 1);
     one.join();
     two.join();
-    EXPECT_EQ(0, codes[0]);
-    EXPECT_EQ(0, codes[1]);
-    // The first to finish starts its setup program (the second may find that
-    // program running and unwritable, and start nothing); the report shows one ran.
-    EXPECT_TRUE(WaitForFile(scene.Staged(SETUP_REPORT), START_TIMEOUT));
-    // In the end every entry is there, whole.
-    std::this_thread::sleep_for(QUIET_PERIOD);
-    for (const TestEntry& entry : entries) {
-        Bytes staged;
-        ASSERT_TRUE(ReadFileBytes(scene.Staged(entry.name), &staged)) << entry.name;
-        EXPECT_TRUE(staged == entry.data) << entry.name << " is not whole";
+    int started = 0;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(0, codes[i]);
+        products[i].outcome = ReadFileText(products[i].launcher + ".out");
+        products[i].outcome = products[i].outcome.substr(0, products[i].outcome.find('\n') + 1);
+        if (products[i].outcome == Returned(CommandOutcome::Started))
+            ++started;
+#ifdef _WIN32
+        else {  // its setup program was found running
+            EXPECT_EQ(Returned(CommandOutcome::CannotWrite), products[i].outcome);
+        }
+#else
+        else
+            ADD_FAILURE() << "launcher " << i << " did not start its setup program: " << products[i].outcome;
+#endif
     }
-    EXPECT_EQ(scene.bin, ReadFileText(scene.Staged("currentpath.txt")));
+    ASSERT_GE(started, 1);
+
+    // Which product's staging a listing holds, by its which.txt, and whether
+    // every entry of that product has its size there.
+    auto Judge = [&](const std::map<std::string, long long>& sizes, int* which) {
+        auto at = sizes.find("which.txt");
+        *which = at == sizes.end() ? -1 : at->second == 1 ? 0 : at->second == 2 ? 1 : -1;
+        if (*which < 0)
+            return false;
+        for (const TestEntry& entry : products[*which].entries) {
+            auto size = sizes.find(entry.name);
+            if (size == sizes.end() || size->second != static_cast<long long>(entry.data.size()))
+                return false;
+        }
+        return true;
+    };
+    // The folder at the end: one whole staging and its own hand-over file.
+    std::this_thread::sleep_for(QUIET_PERIOD);
+    std::map<std::string, long long> sizes;
+    for (const std::string& name : ListFolder(scene.stage)) {
+        Bytes bytes;
+        if (ReadFileBytes(scene.Staged(name), &bytes))
+            sizes[name] = static_cast<long long>(bytes.size());
+    }
+    int last = -1;
+    ASSERT_TRUE(Judge(sizes, &last)) << "the staging folder holds a mix of the two products";
+    for (const TestEntry& entry : products[last].entries)
+        EXPECT_TRUE(FileBytes(scene.Staged(entry.name)) == entry.data) << entry.name << " is not whole";
+    EXPECT_EQ(products[last].folder, ReadFileText(scene.Staged("currentpath.txt")));
+
+#ifdef _WIN32
+    // Each setup program that ran found its own staging and hand-over.
+    std::vector<std::string> reports;
+    for (int wait = 0; wait < 150 && static_cast<int>(reports.size()) < started; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        reports.clear();
+        for (const std::string& name : ListFolder(log))
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0)
+                reports.push_back(JoinPath(log, name));
+    }
+    ASSERT_EQ(static_cast<size_t>(started), reports.size()) << "one report for each setup program started";
+    for (const std::string& path : reports) {
+        SetupView view = ReadSetupView(path);
+        int which = -1;
+        EXPECT_TRUE(Judge(view.sizes, &which)) << path << ": a setup program saw a mix";
+        if (which >= 0) {
+            EXPECT_EQ(products[which].folder, view.handOver) << path << ": a setup program saw the other's hand-over";
+        }
+    }
+#endif
 }
 
 #ifndef _WIN32
