@@ -31,7 +31,7 @@ void CDialog::DoDataExchange(CDataExchange*) {}
 
 BOOL CDialog::OnInitDialog()
 {
-    UpdateData(FALSE);
+    UpdateData();
     return TRUE;
 }
 
@@ -50,11 +50,10 @@ HBRUSH CDialog::OnCtlColor(CDC*, CWnd*, UINT)
     return nullptr;
 }
 
-BOOL CDialog::UpdateData(BOOL saveAndValidate)
+void CDialog::UpdateData()
 {
-    CDataExchange exchange{this, saveAndValidate};
+    CDataExchange exchange{this};
     DoDataExchange(&exchange);
-    return TRUE;
 }
 
 bool CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)

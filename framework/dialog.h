@@ -26,7 +26,8 @@ protected:
     // them to the system's defaults.
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
 
-    BOOL UpdateData(BOOL saveAndValidate);
+    // Runs the data exchange again: controls not yet attached attach now.
+    void UpdateData();
     void EndDialog(INT_PTR result) { ::EndDialog(m_hWnd, result); }
 
     // Leaves the message being handled to the system's default dialog handling.

@@ -85,10 +85,9 @@ private:
     WNDPROC m_superProc = nullptr;
 };
 
-// The direction of a data exchange, and the dialog it is for.
+// A data exchange: the dialog whose controls it attaches.
 struct CDataExchange {
     CWnd* m_pDlgWnd;
-    BOOL m_bSaveAndValidate;
 };
 
 // Attaches control object to the dialog's template control id (once).
