@@ -103,7 +103,7 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
     control.SubclassWindow(item);
 }
 
-CWnd* message_map_detail::CtlColorWindow(CCmdTarget* target, HWND window, CWnd* standIn)
+CWnd* message_map_detail::ObjectForWindow(CCmdTarget* target, HWND window, CWnd* standIn)
 {
     CWnd* self = static_cast<CWnd*>(target);
     if (self->m_hWnd == window)

@@ -94,8 +94,10 @@ struct CDataExchange {
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 
 namespace message_map_detail {
-// The window a WM_CTLCOLOR* is about: its object if it has one, else standIn.
-CWnd* CtlColorWindow(CCmdTarget* target, HWND window, CWnd* standIn);
+// The object for a window a message names (the control a WM_CTLCOLOR* is
+// about, the window under the cursor of a WM_SETCURSOR): target itself when
+// it is target's own window, else the object that subclassed it, else standIn.
+CWnd* ObjectForWindow(CCmdTarget* target, HWND window, CWnd* standIn);
 }  // namespace message_map_detail
 
 // HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor), for every
@@ -106,7 +108,7 @@ constexpr MessageMapEntry MapCtlColor()
     return {WM_CTLCOLORMSGBOX, WM_CTLCOLORSTATIC, 0, 0, [](CCmdTarget* t, UINT m, WPARAM w, LPARAM l) -> LRESULT {
                 CDC dc(reinterpret_cast<HDC>(w));
                 CWnd standIn(reinterpret_cast<HWND>(l));
-                CWnd* window = message_map_detail::CtlColorWindow(t, reinterpret_cast<HWND>(l), &standIn);
+                CWnd* window = message_map_detail::ObjectForWindow(t, reinterpret_cast<HWND>(l), &standIn);
                 auto* self = static_cast<message_map_detail::ClassOf<Handler>*>(t);
                 return reinterpret_cast<LRESULT>((self->*Handler)(&dc, window, m - WM_CTLCOLORMSGBOX));
             }};
@@ -120,7 +122,7 @@ constexpr MessageMapEntry MapSetCursor()
 {
     return {WM_SETCURSOR, WM_SETCURSOR, 0, 0, [](CCmdTarget* t, UINT, WPARAM w, LPARAM l) -> LRESULT {
                 CWnd standIn(reinterpret_cast<HWND>(w));
-                CWnd* window = message_map_detail::CtlColorWindow(t, reinterpret_cast<HWND>(w), &standIn);
+                CWnd* window = message_map_detail::ObjectForWindow(t, reinterpret_cast<HWND>(w), &standIn);
                 auto* self = static_cast<message_map_detail::ClassOf<Handler>*>(t);
                 return (self->*Handler)(window, LOWORD(l), HIWORD(l));
             }};
