@@ -89,6 +89,9 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
 {
     CDialog* self;
     if (message == WM_INITDIALOG) {
+        // The dialog keeps its object in DWLP_USER, the slot the system leaves
+        // to whoever wrote the dialog procedure: that is us, so nothing else
+        // writes it. Subclassed controls keep theirs elsewhere (see wnd.cpp).
         self = reinterpret_cast<CDialog*>(lParam);
         ::SetWindowLongPtrW(window, DWLP_USER, lParam);
         self->m_hWnd = window;

@@ -5,7 +5,11 @@
 #include "app.h"
 
 namespace {
-// The window property that holds a subclassed window's object.
+// A subclassed control keeps its object in this window property. Not in its
+// user-data slot (GWLP_USERDATA), as a dialog keeps its own in DWLP_USER: a
+// dialog's slot is the dialog procedure's, and that is ours, but a control
+// belongs to its class, whose code may use the slot itself, while a property
+// under our own name collides with nothing.
 const wchar_t OBJECT_PROPERTY[] = L"Quorvane.CWnd";
 }
 
