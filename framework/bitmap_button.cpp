@@ -2,19 +2,23 @@
 
 #include <algorithm>
 
+namespace {
+// A state's own picture: none for no id or the normal picture's (see LoadBitmaps).
+void LoadStatePicture(CBitmap* picture, UINT id, UINT normalId)
+{
+    if (id == 0 || id == normalId)
+        picture->DeleteObject();
+    else
+        picture->LoadBitmap(id);
+}
+}  // namespace
+
 BOOL CBitmapButton::LoadBitmaps(UINT normalId, UINT selectedId, UINT focusId, UINT disabledId)
 {
-    m_bitmap.DeleteObject();
-    m_bitmapSel.DeleteObject();
-    m_bitmapFocus.DeleteObject();
-    m_bitmapDisabled.DeleteObject();
     BOOL loaded = m_bitmap.LoadBitmap(normalId);
-    if (selectedId != 0)
-        m_bitmapSel.LoadBitmap(selectedId);
-    if (focusId != 0)
-        m_bitmapFocus.LoadBitmap(focusId);
-    if (disabledId != 0)
-        m_bitmapDisabled.LoadBitmap(disabledId);
+    LoadStatePicture(&m_bitmapSel, selectedId, normalId);
+    LoadStatePicture(&m_bitmapFocus, focusId, normalId);
+    LoadStatePicture(&m_bitmapDisabled, disabledId, normalId);
     return loaded;
 }
 

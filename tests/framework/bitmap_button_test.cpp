@@ -118,6 +118,21 @@ TEST(BitmapButtonDrawing, PaintsTheStatesPictureInsideTheItemRectangle)
     }
 }
 
+TEST(BitmapButtonDrawing, OnePictureForEveryStateIsHeldOnceAndDrawnInEach)
+{
+    PictureButton button;  // as the launcher gives its buttons their pictures
+    ASSERT_TRUE(button.LoadBitmaps(IDB_RED, IDB_RED, IDB_RED, IDB_RED));
+    EXPECT_EQ(button.m_bitmapSel.GetSafeHandle(), nullptr) << "a second copy of the picture";
+    EXPECT_EQ(button.m_bitmapFocus.GetSafeHandle(), nullptr) << "a second copy of the picture";
+    EXPECT_EQ(button.m_bitmapDisabled.GetSafeHandle(), nullptr) << "a second copy of the picture";
+    for (UINT state : {0u, UINT{ODS_SELECTED}, UINT{ODS_FOCUS}, UINT{ODS_DISABLED}, UINT{ODS_SELECTED | ODS_FOCUS}}) {
+        SCOPED_TRACE(::testing::Message() << "state 0x" << std::hex << state);
+        Canvas canvas(8, 6, WHITE);
+        ASSERT_TRUE(Draw(button, canvas, state, RECT{0, 0, 8, 6}));
+        EXPECT_EQ(canvas.Count(RECT{0, 0, 8, 6}, RED), 8 * 6);
+    }
+}
+
 TEST(BitmapButtonDrawing, ClipsThePictureToASmallerRectangle)
 {
     PictureButton button;
