@@ -31,10 +31,10 @@ protected:
     HCURSOR OnQueryDragIcon();
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
     BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
-    void OnSetupSimplified();
-    void OnSetupTraditional();
-    void OnSetupEnglish();
-    void OnExitSetup();
+    // A button's edition command: runs it, tells the user when it did not end
+    // with its setup program started, then ends the dialog, but for a start
+    // the user declined at the consent prompt, after which the window stays.
+    void OnEditionCommand(int buttonId);
 
     CBitmap m_bmpBackground;
     CBrush m_brBackground;
@@ -54,9 +54,6 @@ protected:
     uint64_t m_ullTotal = 0;        // the archive's length
 
 private:
-    // Runs the edition command of a button, tells the user when it did not
-    // end with its setup program started, then ends the dialog.
-    void RunCommand(int buttonId);
     // The staging's progress callback: draws the bar and handles what must
     // not wait (painting, messages sent by other programs).
     static void OnStageProgress(uint64_t done, uint64_t total, void* context);
