@@ -15,22 +15,22 @@ void LoadStatePicture(CBitmap* picture, UINT id, UINT normalId)
 
 BOOL CBitmapButton::LoadBitmaps(UINT normalId, UINT selectedId, UINT focusId, UINT disabledId)
 {
-    BOOL loaded = m_bitmap.LoadBitmap(normalId);
-    LoadStatePicture(&m_bitmapSel, selectedId, normalId);
-    LoadStatePicture(&m_bitmapFocus, focusId, normalId);
-    LoadStatePicture(&m_bitmapDisabled, disabledId, normalId);
+    BOOL loaded = m_bmpNormal.LoadBitmap(normalId);
+    LoadStatePicture(&m_bmpSelected, selectedId, normalId);
+    LoadStatePicture(&m_bmpFocus, focusId, normalId);
+    LoadStatePicture(&m_bmpDisabled, disabledId, normalId);
     return loaded;
 }
 
 const CBitmap* CBitmapButton::PictureFor(UINT itemState) const
 {
-    const CBitmap* picture = &m_bitmap;
-    if ((itemState & ODS_SELECTED) && m_bitmapSel != nullptr)
-        picture = &m_bitmapSel;
-    else if ((itemState & ODS_FOCUS) && m_bitmapFocus != nullptr)
-        picture = &m_bitmapFocus;
-    else if ((itemState & ODS_DISABLED) && m_bitmapDisabled != nullptr)
-        picture = &m_bitmapDisabled;
+    const CBitmap* picture = &m_bmpNormal;
+    if ((itemState & ODS_SELECTED) && m_bmpSelected != nullptr)
+        picture = &m_bmpSelected;
+    else if ((itemState & ODS_FOCUS) && m_bmpFocus != nullptr)
+        picture = &m_bmpFocus;
+    else if ((itemState & ODS_DISABLED) && m_bmpDisabled != nullptr)
+        picture = &m_bmpDisabled;
     return *picture != nullptr ? picture : nullptr;
 }
 

@@ -24,8 +24,8 @@ public:
 protected:
     virtual void DrawItem(const DRAWITEMSTRUCT* item);
 
-    CBitmap m_bitmap;
-    CBitmap m_bitmapSel;
-    CBitmap m_bitmapFocus;
-    CBitmap m_bitmapDisabled;
+    CBitmap m_bmpNormal;
+    CBitmap m_bmpSelected;
+    CBitmap m_bmpFocus;
+    CBitmap m_bmpDisabled;
 };

@@ -26,17 +26,17 @@ public:
 class CString {
 public:
     CString() = default;
-    ~CString() { delete[] m_text; }
+    ~CString() { delete[] m_pszText; }
     CString(const CString&) = delete;
     CString& operator=(const CString&) = delete;
 
     // Loads string resource id; FALSE (and an empty string) when there is none.
     BOOL LoadString(UINT id);
-    BOOL IsEmpty() const { return m_text == nullptr; }
-    operator LPCWSTR() const { return m_text != nullptr ? m_text : L""; }
+    BOOL IsEmpty() const { return m_pszText == nullptr; }
+    operator LPCWSTR() const { return m_pszText != nullptr ? m_pszText : L""; }
 
 private:
-    wchar_t* m_text = nullptr;  // NUL-terminated; nullptr when empty
+    wchar_t* m_pszText = nullptr;  // NUL-terminated; nullptr when empty
 };
 
 // A window handle with an optional object behind it. A control subclassed by
@@ -82,7 +82,7 @@ private:
     static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void UnsubclassWindow();
 
-    WNDPROC m_superProc = nullptr;
+    WNDPROC m_pfnSuperProc = nullptr;
 };
 
 // A data exchange: the dialog whose controls it attaches.
