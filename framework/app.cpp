@@ -3,7 +3,6 @@
 #include <mbctype.h>
 
 #include <cstdlib>
-#include <cwchar>
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -24,11 +23,9 @@ void RestrictDllSearchToSystem32()
 }
 }  // namespace
 
-CWinApp::CWinApp(LPCWSTR appName)
+CWinApp::CWinApp()
 {
     g_app = this;
-    if (appName != nullptr)
-        lstrcpynW(m_appName, appName, MAX_PATH);
 }
 
 CWinApp::~CWinApp()
@@ -66,17 +63,6 @@ int AfxWinMain()
     CWinApp* app = AfxGetApp();
     if (app == nullptr)
         return 1;
-    if (app->m_appName[0] == L'\0') {
-        wchar_t path[MAX_PATH] = {};
-        ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-        const wchar_t* name = path;
-        for (const wchar_t* p = path; *p != L'\0'; ++p)
-            if (*p == L'\\' || *p == L'/')
-                name = p + 1;
-        lstrcpynW(app->m_appName, name, MAX_PATH);
-        if (wchar_t* dot = wcsrchr(app->m_appName, L'.'))
-            *dot = L'\0';
-    }
     app->InitInstance();
     return app->ExitInstance();
 }

@@ -9,7 +9,7 @@
 // it returns.
 class CWinApp : public CCmdTarget {
 public:
-    explicit CWinApp(LPCWSTR appName = nullptr);
+    CWinApp();
     ~CWinApp() override;
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
@@ -29,9 +29,6 @@ public:
 
     // The window the application lives for; none until InitInstance sets one.
     CWnd* m_pMainWnd = nullptr;
-    // The application's name: the one given (cut to MAX_PATH - 1 characters),
-    // else the executable's base name.
-    wchar_t m_appName[MAX_PATH] = {};
 };
 
 CWinApp* AfxGetApp();

@@ -2,31 +2,35 @@
 
 #include <algorithm>
 
+namespace {
+// A state's own picture: none for no id or the normal picture's (see LoadBitmaps).
+void LoadStatePicture(CBitmap* picture, UINT id, UINT normalId)
+{
+    if (id == 0 || id == normalId)
+        picture->DeleteObject();
+    else
+        picture->LoadBitmap(id);
+}
+}  // namespace
+
 BOOL CBitmapButton::LoadBitmaps(UINT normalId, UINT selectedId, UINT focusId, UINT disabledId)
 {
-    m_bitmap.DeleteObject();
-    m_bitmapSel.DeleteObject();
-    m_bitmapFocus.DeleteObject();
-    m_bitmapDisabled.DeleteObject();
-    BOOL loaded = m_bitmap.LoadBitmap(normalId);
-    if (selectedId != 0)
-        m_bitmapSel.LoadBitmap(selectedId);
-    if (focusId != 0)
-        m_bitmapFocus.LoadBitmap(focusId);
-    if (disabledId != 0)
-        m_bitmapDisabled.LoadBitmap(disabledId);
+    BOOL loaded = m_bmpNormal.LoadBitmap(normalId);
+    LoadStatePicture(&m_bmpSelected, selectedId, normalId);
+    LoadStatePicture(&m_bmpFocus, focusId, normalId);
+    LoadStatePicture(&m_bmpDisabled, disabledId, normalId);
     return loaded;
 }
 
 const CBitmap* CBitmapButton::PictureFor(UINT itemState) const
 {
-    const CBitmap* picture = &m_bitmap;
-    if ((itemState & ODS_SELECTED) && m_bitmapSel != nullptr)
-        picture = &m_bitmapSel;
-    else if ((itemState & ODS_FOCUS) && m_bitmapFocus != nullptr)
-        picture = &m_bitmapFocus;
-    else if ((itemState & ODS_DISABLED) && m_bitmapDisabled != nullptr)
-        picture = &m_bitmapDisabled;
+    const CBitmap* picture = &m_bmpNormal;
+    if ((itemState & ODS_SELECTED) && m_bmpSelected != nullptr)
+        picture = &m_bmpSelected;
+    else if ((itemState & ODS_FOCUS) && m_bmpFocus != nullptr)
+        picture = &m_bmpFocus;
+    else if ((itemState & ODS_DISABLED) && m_bmpDisabled != nullptr)
+        picture = &m_bmpDisabled;
     return *picture != nullptr ? picture : nullptr;
 }
 

@@ -10,8 +10,10 @@ class CBitmapButton : public CWnd {
 public:
     CBitmapButton() = default;
 
-    // Loads the pictures from the module's resources; 0 leaves a state without
-    // its own. TRUE when the normal picture loaded.
+    // Loads the pictures from the module's resources. A state given 0, or the
+    // normal picture's id, has no picture of its own and shows the normal one,
+    // so a picture given for every state is loaded once. TRUE when the normal
+    // picture loaded.
     BOOL LoadBitmaps(UINT normalId, UINT selectedId = 0, UINT focusId = 0, UINT disabledId = 0);
 
     // The picture for a DRAWITEMSTRUCT item state (ODS_*); nullptr for none.
@@ -22,8 +24,8 @@ public:
 protected:
     virtual void DrawItem(const DRAWITEMSTRUCT* item);
 
-    CBitmap m_bitmap;
-    CBitmap m_bitmapSel;
-    CBitmap m_bitmapFocus;
-    CBitmap m_bitmapDisabled;
+    CBitmap m_bmpNormal;
+    CBitmap m_bmpSelected;
+    CBitmap m_bmpFocus;
+    CBitmap m_bmpDisabled;
 };

@@ -13,15 +13,15 @@ bool ReturnsDirectly(UINT message)
 }
 }  // namespace
 
-CDialog::CDialog(UINT templateId, CWnd* parent) : m_templateId(templateId), m_parent(parent) {}
+CDialog::CDialog(UINT templateId, CWnd* parent) : m_nTemplateId(templateId), m_pParent(parent) {}
 
 INT_PTR CDialog::DoModal()
 {
-    HWND owner = m_parent != nullptr ? m_parent->m_hWnd : nullptr;
+    HWND owner = m_pParent != nullptr ? m_pParent->m_hWnd : nullptr;
     if (owner == nullptr && AfxGetApp() != nullptr && AfxGetApp()->m_pMainWnd != nullptr &&
         AfxGetApp()->m_pMainWnd != this)
         owner = AfxGetApp()->m_pMainWnd->m_hWnd;
-    INT_PTR result = ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_templateId), owner,
+    INT_PTR result = ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_nTemplateId), owner,
                                        &CDialog::DialogProc, reinterpret_cast<LPARAM>(this));
     m_hWnd = nullptr;
     return result;
@@ -31,7 +31,7 @@ void CDialog::DoDataExchange(CDataExchange*) {}
 
 BOOL CDialog::OnInitDialog()
 {
-    UpdateData(FALSE);
+    UpdateData();
     return TRUE;
 }
 
@@ -50,11 +50,10 @@ HBRUSH CDialog::OnCtlColor(CDC*, CWnd*, UINT)
     return nullptr;
 }
 
-BOOL CDialog::UpdateData(BOOL saveAndValidate)
+void CDialog::UpdateData()
 {
-    CDataExchange exchange{this, saveAndValidate};
+    CDataExchange exchange{this};
     DoDataExchange(&exchange);
-    return TRUE;
 }
 
 bool CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)
@@ -90,6 +89,9 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
 {
     CDialog* self;
     if (message == WM_INITDIALOG) {
+        // The dialog keeps its object in DWLP_USER, the slot the system leaves
+        // to whoever wrote the dialog procedure: that is us, so nothing else
+        // writes it. Subclassed controls keep theirs elsewhere (see wnd.cpp).
         self = reinterpret_cast<CDialog*>(lParam);
         ::SetWindowLongPtrW(window, DWLP_USER, lParam);
         self->m_hWnd = window;
@@ -99,13 +101,13 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
     if (self == nullptr)
         return FALSE;  // messages before WM_INITDIALOG
 
-    CurrentMessage outer = self->m_current;  // handlers may nest (a modal box inside one)
-    self->m_current = CurrentMessage();
+    bool outer = self->m_bLeaveToDefault;  // handlers may nest (a modal box inside one)
+    self->m_bLeaveToDefault = false;
     LRESULT result = 0;
     bool handled = self->HandleMessage(message, wParam, lParam, &result);
-    if (self->m_current.leaveToDefault)
+    if (self->m_bLeaveToDefault)
         handled = false;
-    self->m_current = outer;
+    self->m_bLeaveToDefault = outer;
 
     if (message == WM_NCDESTROY)
         ::SetWindowLongPtrW(window, DWLP_USER, 0);

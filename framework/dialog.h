@@ -26,21 +26,18 @@ protected:
     // them to the system's defaults.
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
 
-    BOOL UpdateData(BOOL saveAndValidate);
+    // Runs the data exchange again: controls not yet attached attach now.
+    void UpdateData();
     void EndDialog(INT_PTR result) { ::EndDialog(m_hWnd, result); }
 
     // Leaves the message being handled to the system's default dialog handling.
-    void Default() { m_current.leaveToDefault = true; }
+    void Default() { m_bLeaveToDefault = true; }
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
 
-    struct CurrentMessage {
-        bool leaveToDefault = false;
-    };
-
-    UINT m_templateId;
-    CWnd* m_parent;
-    CurrentMessage m_current;
+    UINT m_nTemplateId;
+    CWnd* m_pParent;
+    bool m_bLeaveToDefault = false;  // Default() was called for the message being handled
 };

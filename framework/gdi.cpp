@@ -33,16 +33,16 @@ CPaintDC::~CPaintDC()
 }
 
 CBitmapDC::CBitmapDC(HDC compatibleWith, HBITMAP bitmap)
-    : m_hDC(::CreateCompatibleDC(compatibleWith)), m_previous(nullptr)
+    : m_hDC(::CreateCompatibleDC(compatibleWith)), m_hPrevious(nullptr)
 {
     if (m_hDC != nullptr)
-        m_previous = ::SelectObject(m_hDC, bitmap);
+        m_hPrevious = ::SelectObject(m_hDC, bitmap);
 }
 
 CBitmapDC::~CBitmapDC()
 {
     if (m_hDC != nullptr) {
-        ::SelectObject(m_hDC, m_previous);
+        ::SelectObject(m_hDC, m_hPrevious);
         ::DeleteDC(m_hDC);
     }
 }

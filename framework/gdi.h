@@ -13,36 +13,36 @@ public:
     ~CGdiOwner() { DeleteObject(); }
     CGdiOwner(const CGdiOwner&) = delete;
     CGdiOwner& operator=(const CGdiOwner&) = delete;
-    CGdiOwner(CGdiOwner&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
+    CGdiOwner(CGdiOwner&& other) noexcept : m_hObject(std::exchange(other.m_hObject, nullptr)) {}
     CGdiOwner& operator=(CGdiOwner&& other) noexcept
     {
         if (this != &other) {
             DeleteObject();
-            m_handle = std::exchange(other.m_handle, nullptr);
+            m_hObject = std::exchange(other.m_hObject, nullptr);
         }
         return *this;
     }
 
-    operator H() const { return m_handle; }
-    H GetSafeHandle() const { return m_handle; }
+    operator H() const { return m_hObject; }
+    H GetSafeHandle() const { return m_hObject; }
 
     // Takes ownership of handle, deleting what was held before.
     void Attach(H handle)
     {
-        if (handle == m_handle)
+        if (handle == m_hObject)
             return;  // already owned: deleting it first would leave a dead handle
         DeleteObject();
-        m_handle = handle;
+        m_hObject = handle;
     }
     void DeleteObject()
     {
-        if (m_handle != nullptr)
-            ::DeleteObject(m_handle);
-        m_handle = nullptr;
+        if (m_hObject != nullptr)
+            ::DeleteObject(m_hObject);
+        m_hObject = nullptr;
     }
 
 private:
-    H m_handle = nullptr;
+    H m_hObject = nullptr;
 };
 
 // An owned bitmap, loaded from the module's resources.
@@ -94,5 +94,5 @@ public:
 
 private:
     HDC m_hDC;
-    HGDIOBJ m_previous;
+    HGDIOBJ m_hPrevious;
 };

@@ -87,6 +87,17 @@ constexpr MessageMapEntry MapClicked()
             }};
 }
 
+// void OnClicked(int id): BN_CLICKED from control Id, handed Id, so that
+// buttons doing one thing for different ids share one handler.
+template <UINT Id, auto Handler>
+constexpr MessageMapEntry MapClickedId()
+{
+    return {WM_COMMAND, WM_COMMAND, Id, BN_CLICKED, [](CCmdTarget* t, UINT, WPARAM, LPARAM) -> LRESULT {
+                (static_cast<message_map_detail::ClassOf<Handler>*>(t)->*Handler)(static_cast<int>(Id));
+                return 0;
+            }};
+}
+
 // void OnCommand(): a menu or accelerator command Id.
 template <UINT Id, auto Handler>
 constexpr MessageMapEntry MapCommand()

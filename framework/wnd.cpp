@@ -5,7 +5,11 @@
 #include "app.h"
 
 namespace {
-// The window property that holds a subclassed window's object.
+// A subclassed control keeps its object in this window property. Not in its
+// user-data slot (GWLP_USERDATA), as a dialog keeps its own in DWLP_USER: a
+// dialog's slot is the dialog procedure's, and that is ours, but a control
+// belongs to its class, whose code may use the slot itself, while a property
+// under our own name collides with nothing.
 const wchar_t OBJECT_PROPERTY[] = L"Quorvane.CWnd";
 }
 
@@ -29,14 +33,14 @@ BOOL CString::LoadString(UINT id)
     const wchar_t* text = nullptr;
     // With a zero buffer size LoadStringW points into the resource itself.
     int length = ::LoadStringW(AfxGetResourceHandle(), id, reinterpret_cast<LPWSTR>(&text), 0);
-    delete[] m_text;
-    m_text = nullptr;
+    delete[] m_pszText;
+    m_pszText = nullptr;
     if (length <= 0 || text == nullptr)
         return FALSE;
     // Strings of one block sit back to back without terminators.
-    m_text = new wchar_t[static_cast<size_t>(length) + 1];
-    memcpy(m_text, text, static_cast<size_t>(length) * sizeof(wchar_t));
-    m_text[length] = L'\0';
+    m_pszText = new wchar_t[static_cast<size_t>(length) + 1];
+    memcpy(m_pszText, text, static_cast<size_t>(length) * sizeof(wchar_t));
+    m_pszText[length] = L'\0';
     return TRUE;
 }
 
@@ -47,23 +51,23 @@ CWnd::~CWnd()
 
 BOOL CWnd::SubclassWindow(HWND window)
 {
-    if (window == nullptr || m_superProc != nullptr || FromHandlePermanent(window) != nullptr)
+    if (window == nullptr || m_pfnSuperProc != nullptr || FromHandlePermanent(window) != nullptr)
         return FALSE;
     if (!::SetPropW(window, OBJECT_PROPERTY, this))
         return FALSE;
     m_hWnd = window;
-    m_superProc = reinterpret_cast<WNDPROC>(
+    m_pfnSuperProc = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::SubclassProc)));
     return TRUE;
 }
 
 void CWnd::UnsubclassWindow()
 {
-    if (m_superProc == nullptr)
+    if (m_pfnSuperProc == nullptr)
         return;
-    ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_superProc));
+    ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuperProc));
     ::RemovePropW(m_hWnd, OBJECT_PROPERTY);
-    m_superProc = nullptr;
+    m_pfnSuperProc = nullptr;
     m_hWnd = nullptr;
 }
 
@@ -79,7 +83,7 @@ bool CWnd::OnChildNotify(UINT, WPARAM, LPARAM, LRESULT*)
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return ::CallWindowProcW(m_superProc, m_hWnd, message, wParam, lParam);
+    return ::CallWindowProcW(m_pfnSuperProc, m_hWnd, message, wParam, lParam);
 }
 
 LRESULT CALLBACK CWnd::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -88,7 +92,7 @@ LRESULT CALLBACK CWnd::SubclassProc(HWND window, UINT message, WPARAM wParam, LP
     if (self == nullptr)
         return ::DefWindowProcW(window, message, wParam, lParam);
     if (message == WM_NCDESTROY) {
-        WNDPROC superProc = self->m_superProc;
+        WNDPROC superProc = self->m_pfnSuperProc;
         self->UnsubclassWindow();
         return ::CallWindowProcW(superProc, window, message, wParam, lParam);
     }
@@ -103,7 +107,7 @@ void DDX_Control(CDataExchange* pDX, int id, CWnd& control)
     control.SubclassWindow(item);
 }
 
-CWnd* message_map_detail::CtlColorWindow(CCmdTarget* target, HWND window, CWnd* standIn)
+CWnd* message_map_detail::ObjectForWindow(CCmdTarget* target, HWND window, CWnd* standIn)
 {
     CWnd* self = static_cast<CWnd*>(target);
     if (self->m_hWnd == window)

@@ -26,17 +26,17 @@ public:
 class CString {
 public:
     CString() = default;
-    ~CString() { delete[] m_text; }
+    ~CString() { delete[] m_pszText; }
     CString(const CString&) = delete;
     CString& operator=(const CString&) = delete;
 
     // Loads string resource id; FALSE (and an empty string) when there is none.
     BOOL LoadString(UINT id);
-    BOOL IsEmpty() const { return m_text == nullptr; }
-    operator LPCWSTR() const { return m_text != nullptr ? m_text : L""; }
+    BOOL IsEmpty() const { return m_pszText == nullptr; }
+    operator LPCWSTR() const { return m_pszText != nullptr ? m_pszText : L""; }
 
 private:
-    wchar_t* m_text = nullptr;  // NUL-terminated; nullptr when empty
+    wchar_t* m_pszText = nullptr;  // NUL-terminated; nullptr when empty
 };
 
 // A window handle with an optional object behind it. A control subclassed by
@@ -82,21 +82,22 @@ private:
     static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void UnsubclassWindow();
 
-    WNDPROC m_superProc = nullptr;
+    WNDPROC m_pfnSuperProc = nullptr;
 };
 
-// The direction of a data exchange, and the dialog it is for.
+// A data exchange: the dialog whose controls it attaches.
 struct CDataExchange {
     CWnd* m_pDlgWnd;
-    BOOL m_bSaveAndValidate;
 };
 
 // Attaches control object to the dialog's template control id (once).
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 
 namespace message_map_detail {
-// The window a WM_CTLCOLOR* is about: its object if it has one, else standIn.
-CWnd* CtlColorWindow(CCmdTarget* target, HWND window, CWnd* standIn);
+// The object for a window a message names (the control a WM_CTLCOLOR* is
+// about, the window under the cursor of a WM_SETCURSOR): target itself when
+// it is target's own window, else the object that subclassed it, else standIn.
+CWnd* ObjectForWindow(CCmdTarget* target, HWND window, CWnd* standIn);
 }  // namespace message_map_detail
 
 // HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor), for every
@@ -107,7 +108,7 @@ constexpr MessageMapEntry MapCtlColor()
     return {WM_CTLCOLORMSGBOX, WM_CTLCOLORSTATIC, 0, 0, [](CCmdTarget* t, UINT m, WPARAM w, LPARAM l) -> LRESULT {
                 CDC dc(reinterpret_cast<HDC>(w));
                 CWnd standIn(reinterpret_cast<HWND>(l));
-                CWnd* window = message_map_detail::CtlColorWindow(t, reinterpret_cast<HWND>(l), &standIn);
+                CWnd* window = message_map_detail::ObjectForWindow(t, reinterpret_cast<HWND>(l), &standIn);
                 auto* self = static_cast<message_map_detail::ClassOf<Handler>*>(t);
                 return reinterpret_cast<LRESULT>((self->*Handler)(&dc, window, m - WM_CTLCOLORMSGBOX));
             }};
@@ -121,7 +122,7 @@ constexpr MessageMapEntry MapSetCursor()
 {
     return {WM_SETCURSOR, WM_SETCURSOR, 0, 0, [](CCmdTarget* t, UINT, WPARAM w, LPARAM l) -> LRESULT {
                 CWnd standIn(reinterpret_cast<HWND>(w));
-                CWnd* window = message_map_detail::CtlColorWindow(t, reinterpret_cast<HWND>(w), &standIn);
+                CWnd* window = message_map_detail::ObjectForWindow(t, reinterpret_cast<HWND>(w), &standIn);
                 auto* self = static_cast<message_map_detail::ClassOf<Handler>*>(t);
                 return (self->*Handler)(window, LOWORD(l), HIWORD(l));
             }};

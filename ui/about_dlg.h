@@ -10,7 +10,4 @@ public:
     CAboutDlg() : CDialog(IDD) {}
 
     enum { IDD = IDD_ABOUTBOX };
-
-protected:
-    void DoDataExchange(CDataExchange* pDX) override { CDialog::DoDataExchange(pDX); }
 };

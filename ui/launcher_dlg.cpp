@@ -31,11 +31,11 @@ DEFINE_MESSAGE_MAP(CLauncherDlg,
     MapSysCommand<&CLauncherDlg::OnSysCommand>(),
     MapPaint<&CLauncherDlg::OnPaint>(),
     MapQueryDragIcon<&CLauncherDlg::OnQueryDragIcon>(),
-    MapClicked<IDC_SETUP_SIMPLIFIED, &CLauncherDlg::OnSetupSimplified>(),
-    MapClicked<IDC_SETUP_TRADITIONAL, &CLauncherDlg::OnSetupTraditional>(),
+    MapClickedId<IDC_SETUP_SIMPLIFIED, &CLauncherDlg::OnEditionCommand>(),
+    MapClickedId<IDC_SETUP_TRADITIONAL, &CLauncherDlg::OnEditionCommand>(),
+    MapClickedId<IDC_SETUP_ENGLISH, &CLauncherDlg::OnEditionCommand>(),
+    MapClickedId<IDC_EXIT_SETUP, &CLauncherDlg::OnEditionCommand>(),
     MapCtlColor<&CLauncherDlg::OnCtlColor>(),
-    MapClicked<IDC_EXIT_SETUP, &CLauncherDlg::OnExitSetup>(),
-    MapClicked<IDC_SETUP_ENGLISH, &CLauncherDlg::OnSetupEnglish>(),
     MapSetCursor<&CLauncherDlg::OnSetCursor>())
 
 BOOL CLauncherDlg::OnInitDialog()
@@ -143,8 +143,7 @@ HCURSOR CLauncherDlg::OnQueryDragIcon()
     return static_cast<HCURSOR>(m_hIcon);
 }
 
-
-void CLauncherDlg::RunCommand(int buttonId)
+void CLauncherDlg::OnEditionCommand(int buttonId)
 {
     const EditionCommand* command = FindEditionCommand(buttonId);
     if (command == nullptr || !command->stages) {
@@ -319,24 +318,4 @@ bool CLauncherDlg::SystemMessage(unsigned long error, wchar_t* out, size_t size)
     while (length > 0 && (out[length - 1] == L'\r' || out[length - 1] == L'\n' || out[length - 1] == L' '))
         out[--length] = L'\0';
     return length > 0;
-}
-
-void CLauncherDlg::OnSetupSimplified()
-{
-    RunCommand(IDC_SETUP_SIMPLIFIED);
-}
-
-void CLauncherDlg::OnSetupTraditional()
-{
-    RunCommand(IDC_SETUP_TRADITIONAL);
-}
-
-void CLauncherDlg::OnSetupEnglish()
-{
-    RunCommand(IDC_SETUP_ENGLISH);
-}
-
-void CLauncherDlg::OnExitSetup()
-{
-    RunCommand(IDC_EXIT_SETUP);
 }

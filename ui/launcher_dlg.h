@@ -8,12 +8,14 @@
 #include "resource.h"
 #include "stage.h"
 
-// The launcher's main dialog: paints the splash, routes the buttons to the
-// edition commands and owns the staging path they fill. While a command
-// stages, the window shows a wait cursor and keeps painting and answering;
-// staging that takes longer than a second draws its progress over the bottom
-// of the splash. A command that does not end with its setup program started
-// tells the user why, in the edition's language.
+// The launcher's main dialog: paints the splash and routes the buttons to the
+// edition commands, handing each the buffer it writes the staging folder's
+// path into (the dialog itself never reads it). While a command stages, the
+// window shows a wait cursor and keeps painting and answering; staging that
+// takes longer than a second draws its progress over the bottom of the splash.
+// A command that does not end with its setup program started tells the user
+// why, in the edition's language; a start the user declines at the consent
+// prompt leaves the window as it was.
 class CLauncherDlg : public CDialog {
 public:
     explicit CLauncherDlg(CWnd* pParent = nullptr);
@@ -31,14 +33,14 @@ protected:
     HCURSOR OnQueryDragIcon();
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
     BOOL OnSetCursor(CWnd* pWnd, UINT nHitTest, UINT message);
-    void OnSetupSimplified();
-    void OnSetupTraditional();
-    void OnSetupEnglish();
-    void OnExitSetup();
+    // A button's edition command: runs it, tells the user when it did not end
+    // with its setup program started, then ends the dialog, but for a start
+    // the user declined at the consent prompt, after which the window stays.
+    void OnEditionCommand(int buttonId);
 
     CBitmap m_bmpBackground;
     CBrush m_brBackground;
-    char m_szStageDir[STAGE_PATH_SIZE];
+    char m_szStageDir[STAGE_PATH_SIZE];  // filled by each edition command that stages
     CBitmapButton m_btnTraditional;
     CBitmapButton m_btnEnglish;
     CBitmapButton m_btnExit;
@@ -54,9 +56,6 @@ protected:
     uint64_t m_ullTotal = 0;        // the archive's length
 
 private:
-    // Runs the edition command of a button, tells the user when it did not
-    // end with its setup program started, then ends the dialog.
-    void RunCommand(int buttonId);
     // The staging's progress callback: draws the bar and handles what must
     // not wait (painting, messages sent by other programs).
     static void OnStageProgress(uint64_t done, uint64_t total, void* context);

@@ -11,10 +11,10 @@ namespace {
 // The button with its pictures in view.
 class PictureButton : public CBitmapButton {
 public:
-    using CBitmapButton::m_bitmap;
-    using CBitmapButton::m_bitmapDisabled;
-    using CBitmapButton::m_bitmapFocus;
-    using CBitmapButton::m_bitmapSel;
+    using CBitmapButton::m_bmpNormal;
+    using CBitmapButton::m_bmpDisabled;
+    using CBitmapButton::m_bmpFocus;
+    using CBitmapButton::m_bmpSelected;
 };
 
 // States the system adds to any of the four (keyboard cues, default button).
@@ -24,10 +24,10 @@ TEST(BitmapButtonPicture, EachStateHasItsOwnPicture)
 {
     PictureButton button;
     ASSERT_TRUE(button.LoadBitmaps(IDB_RED, IDB_GREEN, IDB_BLUE, IDB_YELLOW));
-    const CBitmap* normal = &button.m_bitmap;
-    const CBitmap* selected = &button.m_bitmapSel;
-    const CBitmap* focused = &button.m_bitmapFocus;
-    const CBitmap* disabled = &button.m_bitmapDisabled;
+    const CBitmap* normal = &button.m_bmpNormal;
+    const CBitmap* selected = &button.m_bmpSelected;
+    const CBitmap* focused = &button.m_bmpFocus;
+    const CBitmap* disabled = &button.m_bmpDisabled;
     ASSERT_NE(selected->GetSafeHandle(), nullptr);
     ASSERT_NE(focused->GetSafeHandle(), nullptr);
     ASSERT_NE(disabled->GetSafeHandle(), nullptr);
@@ -48,7 +48,7 @@ TEST(BitmapButtonPicture, StatesWithoutAPictureShowTheNormalOne)
 {
     PictureButton button;
     ASSERT_TRUE(button.LoadBitmaps(IDB_RED));
-    const CBitmap* normal = &button.m_bitmap;
+    const CBitmap* normal = &button.m_bmpNormal;
     for (UINT state : {0u, UINT{ODS_SELECTED}, UINT{ODS_FOCUS}, UINT{ODS_DISABLED}, UINT{ODS_SELECTED | ODS_FOCUS}})
         EXPECT_EQ(button.PictureFor(state), normal) << "state 0x" << std::hex << state;
 
@@ -56,18 +56,18 @@ TEST(BitmapButtonPicture, StatesWithoutAPictureShowTheNormalOne)
     ASSERT_TRUE(button.LoadBitmaps(IDB_RED, 0, 0, IDB_YELLOW));
     EXPECT_EQ(button.PictureFor(ODS_SELECTED), normal);
     EXPECT_EQ(button.PictureFor(ODS_FOCUS), normal);
-    EXPECT_EQ(button.PictureFor(ODS_DISABLED), &button.m_bitmapDisabled);
+    EXPECT_EQ(button.PictureFor(ODS_DISABLED), &button.m_bmpDisabled);
 }
 
 TEST(BitmapButtonPicture, ReloadingDropsTheEarlierPictures)
 {
     PictureButton button;
     ASSERT_TRUE(button.LoadBitmaps(IDB_RED, IDB_GREEN, IDB_BLUE, IDB_YELLOW));
-    HBITMAP oldSelected = button.m_bitmapSel;
-    HBITMAP oldNormal = button.m_bitmap;
+    HBITMAP oldSelected = button.m_bmpSelected;
+    HBITMAP oldNormal = button.m_bmpNormal;
 
     ASSERT_TRUE(button.LoadBitmaps(IDB_BLUE));
-    EXPECT_EQ(button.PictureFor(ODS_SELECTED), &button.m_bitmap) << "an earlier selected picture stayed";
+    EXPECT_EQ(button.PictureFor(ODS_SELECTED), &button.m_bmpNormal) << "an earlier selected picture stayed";
     EXPECT_EQ(::GetObjectType(oldSelected), 0u);
     EXPECT_EQ(::GetObjectType(oldNormal), 0u);
 }
@@ -81,7 +81,7 @@ TEST(BitmapButtonPicture, WithoutPicturesThereIsNothingToShow)
     EXPECT_FALSE(button.LoadBitmaps(IDB_NOT_THERE, IDB_GREEN));
     EXPECT_EQ(button.PictureFor(0), nullptr);
     // A state's own picture still shows for that state.
-    EXPECT_EQ(button.PictureFor(ODS_SELECTED), &button.m_bitmapSel);
+    EXPECT_EQ(button.PictureFor(ODS_SELECTED), &button.m_bmpSelected);
 }
 
 // Sends the button a WM_DRAWITEM for state over rect on canvas.
@@ -115,6 +115,21 @@ TEST(BitmapButtonDrawing, PaintsTheStatesPictureInsideTheItemRectangle)
         ASSERT_TRUE(Draw(button, canvas, c.state, rect));
         EXPECT_EQ(canvas.Count(RECT{3, 2, 11, 8}, c.colour), 8 * 6);
         EXPECT_EQ(canvas.Count(RECT{0, 0, 20, 12}, WHITE), 20 * 12 - 8 * 6) << "painted outside the picture";
+    }
+}
+
+TEST(BitmapButtonDrawing, OnePictureForEveryStateIsHeldOnceAndDrawnInEach)
+{
+    PictureButton button;  // as the launcher gives its buttons their pictures
+    ASSERT_TRUE(button.LoadBitmaps(IDB_RED, IDB_RED, IDB_RED, IDB_RED));
+    EXPECT_EQ(button.m_bmpSelected.GetSafeHandle(), nullptr) << "a second copy of the picture";
+    EXPECT_EQ(button.m_bmpFocus.GetSafeHandle(), nullptr) << "a second copy of the picture";
+    EXPECT_EQ(button.m_bmpDisabled.GetSafeHandle(), nullptr) << "a second copy of the picture";
+    for (UINT state : {0u, UINT{ODS_SELECTED}, UINT{ODS_FOCUS}, UINT{ODS_DISABLED}, UINT{ODS_SELECTED | ODS_FOCUS}}) {
+        SCOPED_TRACE(::testing::Message() << "state 0x" << std::hex << state);
+        Canvas canvas(8, 6, WHITE);
+        ASSERT_TRUE(Draw(button, canvas, state, RECT{0, 0, 8, 6}));
+        EXPECT_EQ(canvas.Count(RECT{0, 0, 8, 6}, RED), 8 * 6);
     }
 }
 

@@ -304,7 +304,7 @@ TEST(DataExchange, AttachesTemplateControlsToTheirObjects)
         passedOnce = d.m_plain.Count(WM_GETTEXTLENGTH) - before;
 
         // A second exchange leaves the controls as they are.
-        d.UpdateData(FALSE);
+        d.UpdateData();
         before = d.m_plain.Count(WM_GETTEXTLENGTH);
         ::SendMessageW(plain, WM_GETTEXTLENGTH, 0, 0);
         passedAfterSecondExchange = d.m_plain.Count(WM_GETTEXTLENGTH) - before;

@@ -592,7 +592,7 @@ TEST_F(VersionBlock, FixedVersionAndTranslation)
 
 TEST_F(VersionBlock, StringsOfTheChineseBlock)
 {
-    EXPECT_WSTREQ_UTF8("Quorvane Microsoft 基础类应用程序", Value("FileDescription"));
+    EXPECT_WSTREQ_UTF8("Quorvane 安装启动程序", Value("FileDescription"));
     EXPECT_WSTREQ_UTF8("1, 0, 0, 1", Value("FileVersion"));
     EXPECT_WSTREQ_UTF8("1, 0, 0, 1", Value("ProductVersion"));
     EXPECT_WSTREQ_UTF8("Quorvane", Value("InternalName"));
