@@ -19,10 +19,10 @@ const unsigned long MISSING_PROGRAM = ENOENT;
 #define HAND_OVER_NAME "currentpath.txt"
 
 const EditionCommand EDITION_COMMANDS[4] = {
-    {IDC_SETUP_SIMPLIFIED, "OnSetupSimplified", true, true, "%s" SEPARATOR "ZelkSetupgb.exe"},
-    {IDC_SETUP_TRADITIONAL, "OnSetupTraditional", true, false, "%s" SEPARATOR "ZelkSetupbig5.exe"},
-    {IDC_SETUP_ENGLISH, "OnSetupEnglish", true, false, "%s" SEPARATOR "ZelkSetupEnglish.exe"},
-    {IDC_EXIT_SETUP, "OnExitSetup", false, false, nullptr},
+    {IDC_SETUP_SIMPLIFIED, true, true, "%s" SEPARATOR "ZelkSetupgb.exe"},
+    {IDC_SETUP_TRADITIONAL, true, false, "%s" SEPARATOR "ZelkSetupbig5.exe"},
+    {IDC_SETUP_ENGLISH, true, false, "%s" SEPARATOR "ZelkSetupEnglish.exe"},
+    {IDC_EXIT_SETUP, false, false, nullptr},
 };
 
 namespace {

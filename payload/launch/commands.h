@@ -14,7 +14,6 @@
 
 struct EditionCommand {
     int buttonId;
-    const char* handler;        // the dialog member bound to the button
     bool stages;                // stages the payload
     bool writesCurrentPath;     // leaves currentpath.txt
     const char* programFormat;  // applied to the staging path; nullptr: starts nothing

@@ -301,7 +301,7 @@ Bytes VersionBlock()
     table.key = u"080404b0";
     table.type = 1;
     SetVersionString(&table, u"CompanyName", u"");
-    SetVersionString(&table, u"FileDescription", u"Quorvane Microsoft \u57FA\u7840\u7C7B\u5E94\u7528\u7A0B\u5E8F");
+    SetVersionString(&table, u"FileDescription", u"Quorvane \u5B89\u88C5\u542F\u52A8\u7A0B\u5E8F");
     SetVersionString(&table, u"FileVersion", u"1, 0, 0, 1");
     SetVersionString(&table, u"InternalName", u"Quorvane");
     SetVersionString(&table, u"OriginalFilename", u"Quorvane.EXE");
