@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "byte_order.h"
 #include "compressed.h"
 #include "digest.h"
 #include "pe_headers.h"
@@ -18,25 +19,6 @@ const char* PayloadErrorText(PayloadError error)
 #undef PAYLOAD_ERROR_TEXT
     }
     return "unknown error";
-}
-
-uint32_t ReadLE32(const unsigned char* b)
-{
-    return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-           static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
-}
-
-void WriteLE32(unsigned char* b, uint32_t value)
-{
-    b[0] = static_cast<unsigned char>(value);
-    b[1] = static_cast<unsigned char>(value >> 8);
-    b[2] = static_cast<unsigned char>(value >> 16);
-    b[3] = static_cast<unsigned char>(value >> 24);
-}
-
-uint16_t ReadLE16(const unsigned char* b)
-{
-    return static_cast<uint16_t>(b[0] | b[1] << 8);
 }
 
 PayloadError DecodeEntryHeader(const unsigned char* raw, PayloadEntryHeader* header)
@@ -104,22 +86,14 @@ bool IsSafeEntryName(const char* name)
     return !IsDeviceName(name);
 }
 
-static uint64_t ReadLE64(const unsigned char* b)
-{
-    return static_cast<uint64_t>(ReadLE32(b)) | static_cast<uint64_t>(ReadLE32(b + 4)) << 32;
-}
-
 void EncodeIntegrityRecord(const IntegrityRecord& record, unsigned char* raw)
 {
     memset(raw, 0, INTEGRITY_RECORD_SIZE);
     memcpy(raw, INTEGRITY_MAGIC, sizeof INTEGRITY_MAGIC);
-    raw[8] = static_cast<unsigned char>(record.version);
-    raw[9] = static_cast<unsigned char>(record.version >> 8);
-    raw[10] = static_cast<unsigned char>(record.algorithm);
-    raw[11] = static_cast<unsigned char>(record.algorithm >> 8);
+    WriteLE16(raw + 8, record.version);
+    WriteLE16(raw + 10, record.algorithm);
     WriteLE32(raw + 12, record.entries);
-    WriteLE32(raw + 16, static_cast<uint32_t>(record.length));
-    WriteLE32(raw + 20, static_cast<uint32_t>(record.length >> 32));
+    WriteLE64(raw + 16, record.length);
     memcpy(raw + 24, record.digest, sizeof record.digest);
 }
 

@@ -83,10 +83,6 @@ enum class PayloadError {
 
 const char* PayloadErrorText(PayloadError error);
 
-uint16_t ReadLE16(const unsigned char* bytes);
-uint32_t ReadLE32(const unsigned char* bytes);
-void WriteLE32(unsigned char* bytes, uint32_t value);
-
 // Decodes 132 raw bytes. Fails with NameWithoutNul when the name field holds
 // no NUL; the name is not otherwise judged here.
 PayloadError DecodeEntryHeader(const unsigned char* raw, PayloadEntryHeader* header);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "byte_order.h"
 #include "digest.h"
 #include "lzma_stream.h"
 #include "platform.h"
@@ -11,23 +12,6 @@
 namespace {
 
 const unsigned char BARRIER_MARK[] = {'Q', 'V', 'B', 'A', 'R', 'R', 'I', 'E', 'R'};
-
-uint64_t ReadLE64(const unsigned char* b)
-{
-    return static_cast<uint64_t>(ReadLE32(b)) | static_cast<uint64_t>(ReadLE32(b + 4)) << 32;
-}
-
-void WriteLE64(unsigned char* b, uint64_t value)
-{
-    WriteLE32(b, static_cast<uint32_t>(value));
-    WriteLE32(b + 4, static_cast<uint32_t>(value >> 32));
-}
-
-void WriteLE16(unsigned char* b, uint16_t value)
-{
-    b[0] = static_cast<unsigned char>(value);
-    b[1] = static_cast<unsigned char>(value >> 8);
-}
 
 bool AllZero(const unsigned char* bytes, size_t count)
 {

@@ -1,6 +1,6 @@
 #include "pe_image.h"
 
-#include "archive.h"
+#include "byte_order.h"
 #include "pe_headers.h"
 #include "platform.h"
 
@@ -47,18 +47,9 @@ const uint32_t RT_VERSION_ID = 16;
 const uint32_t SUBDIRECTORY_BIT = 0x80000000u;
 const unsigned MAX_VERSION_DEPTH = 4;                    // VS_VERSIONINFO, StringFileInfo, table, string
 
-// Bounds-checked little-endian reads over an image held in memory.
-struct Image {
-    const unsigned char* bytes;
-    size_t size;
-    bool Has(uint64_t at, uint64_t count) const { return at <= size && count <= size - at; }
-    uint16_t U16(uint64_t at) const { return Has(at, 2) ? ReadLE16(bytes + at) : 0; }
-    uint32_t U32(uint64_t at) const { return Has(at, 4) ? ReadLE32(bytes + at) : 0; }
-};
-
 // Where the data at a virtual address lies in the file, through the section
 // table. False when no section's raw data holds count bytes from there.
-bool RvaToOffset(const Image& image, uint64_t table, unsigned sections, uint32_t rva, uint32_t count,
+bool RvaToOffset(ByteView image, uint64_t table, unsigned sections, uint32_t rva, uint32_t count,
                  uint64_t* offset)
 {
     for (unsigned i = 0; i < sections; ++i) {
@@ -77,7 +68,7 @@ bool RvaToOffset(const Image& image, uint64_t table, unsigned sections, uint32_t
 
 // The first entry of a resource directory whose id matches (any id when
 // wanted is 0); returns its offset field, or 0.
-uint32_t FindResourceEntry(const Image& image, uint64_t root, uint64_t directory, uint32_t wanted)
+uint32_t FindResourceEntry(ByteView image, uint64_t root, uint64_t directory, uint32_t wanted)
 {
     const size_t ENTRIES_AT = 16, NAMED_COUNT_AT = 12, ID_COUNT_AT = 14, ENTRY_SIZE = 8;
     uint32_t named = image.U16(root + directory + NAMED_COUNT_AT);
@@ -96,7 +87,7 @@ uint32_t FindResourceEntry(const Image& image, uint64_t root, uint64_t directory
 // One node of a version block: length, value length, type, a UTF-16 key,
 // padding to 4 bytes, the value, padding, then child nodes up to the length.
 // Padding counts from the block's start (base).
-bool FindVersionNode(const Image& image, uint64_t base, uint64_t node, uint64_t end, const char* key,
+bool FindVersionNode(ByteView image, uint64_t base, uint64_t node, uint64_t end, const char* key,
                      unsigned depth, std::string* value)
 {
     auto align = [base](uint64_t at) { return base + ((at - base + 3) & ~uint64_t(3)); };
@@ -145,7 +136,7 @@ bool FindVersionNode(const Image& image, uint64_t base, uint64_t node, uint64_t 
 
 bool FindVersionString(const unsigned char* bytes, size_t size, const char* key, std::string* value)
 {
-    Image image = {bytes, size};
+    ByteView image(bytes, size);
     PeHeaders headers;
     if (!ParsePeHeaders(bytes, size, &headers) || headers.sectionCount > PE_MAX_SECTIONS ||
         headers.directoryCount <= PE_DIRECTORY_RESOURCE)

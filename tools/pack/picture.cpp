@@ -342,7 +342,7 @@ BrandError ReadIconFile(ByteView file, std::vector<IconImage>* images, std::stri
             return BrandError::BadIconImage;
         }
         IconImage image;
-        image.data = file.Copy(offset, size);
+        image.data = CopyBytes(file, offset, size);
         image.colorCount = file.U8(entry + 2);
         std::string why;
         if (!DescribeIconImage(ByteView(image.data), &image, &why)) {

@@ -97,7 +97,7 @@ private:
         entry->reserved = section_.U32(at + 12);
         if (address < rva_ || !section_.Has(address - rva_, size))
             return Fail("resource data lies outside the resource section");
-        entry->data = section_.Copy(address - rva_, size);
+        entry->data = CopyBytes(section_, address - rva_, size);
         return true;
     }
 
@@ -285,14 +285,14 @@ bool ReadVersionNode(ByteView block, uint64_t at, uint64_t end, VersionKind pare
     if (kind == VersionKind::Leaf) {
         // A leaf's value runs to its end, whatever its value length says.
         if (p < nodeEnd)
-            node->value = block.Copy(p, nodeEnd - p);
+            node->value = CopyBytes(block, p, nodeEnd - p);
         return true;
     }
     if (kind == VersionKind::Root) {
         // VS_FIXEDFILEINFO, binary: its length is in bytes.
         if (p + node->valueLength > nodeEnd)
             return false;
-        node->value = block.Copy(p, node->valueLength);
+        node->value = CopyBytes(block, p, node->valueLength);
         p = Align4(p + node->valueLength);
     }
     while (p + HEADER_SIZE <= nodeEnd) {
@@ -659,7 +659,7 @@ bool ReadDialogTemplate(ByteView bytes, DialogTemplate* dialog)
         // Creation data: its size in bytes, then the bytes.
         if (!bytes.Has(at, 2) || !bytes.Has(at + 2, bytes.U16(at)))
             return false;
-        item.creationData = bytes.Copy(at + 2, bytes.U16(at));
+        item.creationData = CopyBytes(bytes, at + 2, bytes.U16(at));
         at += 2 + item.creationData.size();
         dialog->items.push_back(std::move(item));
     }
