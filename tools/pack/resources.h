@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "byte_io.h"
+#include "utf.h"
 
 const uint16_t RESOURCE_BITMAP = 2;
 const uint16_t RESOURCE_ICON = 3;
@@ -20,11 +21,6 @@ const uint16_t RESOURCE_DIALOG = 5;
 const uint16_t RESOURCE_STRING = 6;
 const uint16_t RESOURCE_GROUP_ICON = 14;
 const uint16_t RESOURCE_VERSION = 16;
-
-// UTF-8 to UTF-16; false for bytes that are not UTF-8.
-bool Utf8ToUtf16(const std::string& utf8, std::u16string* utf16);
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(const std::u16string& utf16);
 
 // A directory entry's name: a number, or a string.
 struct ResourceKey {
