@@ -1,11 +1,12 @@
 // The packer's side of binary formats held in memory: a growing buffer that
-// fields are appended to, or overwritten in, as little-endian numbers. Built
-// on payload/byte_order.h, the one family of byte-order helpers, whose
-// ByteView reads them back.
+// fields are appended to, or overwritten in, as little-endian numbers and
+// UTF-16 strings; and those strings read back from a ByteView. Built on
+// payload/byte_order.h, the one family of byte-order helpers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "byte_order.h"
@@ -63,4 +64,49 @@ inline void SetU32(ByteBuffer* out, size_t at, uint32_t value)
 inline uint64_t AlignUp(uint64_t value, uint64_t alignment)
 {
     return (value + alignment - 1) / alignment * alignment;
+}
+
+// A UTF-16 string and its NUL, as dialog templates and version blocks hold text.
+inline void PutUtf16z(ByteBuffer* out, const std::u16string& text)
+{
+    for (char16_t unit : text)
+        PutU16(out, static_cast<uint16_t>(unit));
+    PutU16(out, 0);
+}
+
+// A count of UTF-16 units, then the units, no NUL: resource names and string
+// table entries.
+inline void PutCountedUtf16(ByteBuffer* out, const std::u16string& text)
+{
+    PutU16(out, static_cast<uint16_t>(text.size()));
+    for (char16_t unit : text)
+        PutU16(out, static_cast<uint16_t>(unit));
+}
+
+// Reads UTF-16 units from *at up to a NUL, and moves *at past it. False when
+// the view ends first; *text then holds the units read.
+inline bool ReadUtf16z(ByteView bytes, uint64_t* at, std::u16string* text)
+{
+    for (; bytes.Has(*at, 2); *at += 2) {
+        uint16_t unit = bytes.U16(*at);
+        if (unit == 0) {
+            *at += 2;
+            return true;
+        }
+        text->push_back(static_cast<char16_t>(unit));
+    }
+    return false;
+}
+
+// Reads a counted string at *at and moves *at past it. False when the view
+// ends first.
+inline bool ReadCountedUtf16(ByteView bytes, uint64_t* at, std::u16string* text)
+{
+    uint16_t length = bytes.U16(*at);
+    if (!bytes.Has(*at, 2 + uint64_t(length) * 2))
+        return false;
+    for (uint16_t i = 0; i < length; ++i)
+        text->push_back(static_cast<char16_t>(bytes.U16(*at + 2 + uint64_t(i) * 2)));
+    *at += 2 + uint64_t(length) * 2;
+    return true;
 }
