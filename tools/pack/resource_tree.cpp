@@ -94,6 +94,12 @@ private:
         entry->reserved = section_.U32(at + 12);
         if (address < rva_ || !section_.Has(address - rva_, size))
             return Fail("resource data lies outside the resource section");
+        // Entries that share their data would each hold a copy: a few bytes
+        // of directory could make gigabytes. Data laid out once fits in the
+        // section, so the section's size bounds the bytes read.
+        dataBytes_ += size;
+        if (dataBytes_ > section_.size)
+            return Fail("the resource data adds up to more than the resource section");
         entry->data = CopyBytes(section_, address - rva_, size);
         return true;
     }
@@ -102,6 +108,7 @@ private:
     uint32_t rva_;
     std::string* detail_;
     size_t entries_ = 0;
+    uint64_t dataBytes_ = 0;
 };
 
 // Indices of a directory's entries in the order they are written.

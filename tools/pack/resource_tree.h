@@ -64,7 +64,7 @@ const ResourceDirectory* FindResourceLanguages(const ResourceDirectory& root, ui
 
 // Reads the tree of a resource section laid at virtual address rva. False
 // for a damaged tree (an offset outside the section, too deep, too many
-// entries), with what was wrong in *detail.
+// entries, more data than the section holds), with what was wrong in *detail.
 bool ReadResourceTree(ByteView section, uint32_t rva, ResourceDirectory* root, std::string* detail);
 // Writes a resource section for virtual address rva: the directory tables
 // (depth first), then the data-entry records, then the names (2-byte
