@@ -20,13 +20,16 @@ const size_t CHARACTERISTICS_AT = 36;
 
 const char LAUNCHER_INTERNAL_NAME[] = "Quorvane";
 
-// The first entry of a directory filed under a number, as version blocks are.
-const ResourceEntry* FirstNumberedEntry(const ResourceDirectory& directory)
+// Of a directory's entries filed under a number, as version blocks are, the
+// lowest: the first of them in a written tree, so that rewriting the tree
+// never makes another one the first.
+const ResourceEntry* LowestNumberedEntry(const ResourceDirectory& directory)
 {
+    const ResourceEntry* lowest = nullptr;
     for (const ResourceEntry& entry : directory.entries)
-        if (!entry.key.named)
-            return &entry;
-    return nullptr;
+        if (!entry.key.named && (lowest == nullptr || entry.key.id < lowest->key.id))
+            lowest = &entry;
+    return lowest;
 }
 
 bool ReadImageVersionBlock(ByteView image, VersionNode* block)
@@ -42,7 +45,7 @@ bool ReadImageVersionBlock(ByteView image, VersionNode* block)
     // Three levels: the type, a name, a language; then the data.
     const ResourceEntry* entry = root.Find(ResourceKey::Id(RESOURCE_VERSION));
     for (int level = 0; level < 2 && entry != nullptr; ++level)
-        entry = entry->directory ? FirstNumberedEntry(*entry->directory) : nullptr;
+        entry = entry->directory ? LowestNumberedEntry(*entry->directory) : nullptr;
     return entry != nullptr && !entry->directory && ReadVersionBlock(ByteView(entry->data), block);
 }
 

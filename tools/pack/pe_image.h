@@ -62,8 +62,8 @@ bool HasPeSignatures(const unsigned char* bytes, size_t size);
 // larger), read from the section table. False when file is not a PE image.
 bool FindImageEnd(FILE* file, uint64_t* end);
 // The value of a string in the image's version block (InternalName,
-// PayloadFormats...): in its resource section's tree, RT_VERSION's first
-// numbered name and its first language, read as branding reads them. False
+// PayloadFormats...): in its resource section's tree, RT_VERSION's lowest
+// numbered name and its lowest language, read as branding reads them. False
 // when the image has no such block or no such string. Characters beyond
 // ASCII come back as '?': the values compared are ASCII.
 bool FindVersionString(const unsigned char* image, size_t size, const char* key, std::string* value);
