@@ -86,27 +86,39 @@ bool IsSafeEntryName(const char* name)
     return !IsDeviceName(name);
 }
 
-void EncodeIntegrityRecord(const IntegrityRecord& record, unsigned char* raw)
+void EncodeRecordFields(const unsigned char magic[8], const IntegrityRecord& record, size_t lengthAt,
+                        unsigned char* raw)
 {
-    memset(raw, 0, INTEGRITY_RECORD_SIZE);
-    memcpy(raw, INTEGRITY_MAGIC, sizeof INTEGRITY_MAGIC);
+    memcpy(raw, magic, 8);
     WriteLE16(raw + 8, record.version);
     WriteLE16(raw + 10, record.algorithm);
     WriteLE32(raw + 12, record.entries);
-    WriteLE64(raw + 16, record.length);
-    memcpy(raw + 24, record.digest, sizeof record.digest);
+    WriteLE64(raw + lengthAt, record.length);
+    memcpy(raw + lengthAt + 8, record.digest, sizeof record.digest);
 }
 
-bool DecodeIntegrityRecord(const unsigned char* raw, IntegrityRecord* record)
+bool DecodeRecordFields(const unsigned char* raw, const unsigned char magic[8], size_t lengthAt,
+                        IntegrityRecord* record)
 {
-    if (memcmp(raw, INTEGRITY_MAGIC, sizeof INTEGRITY_MAGIC) != 0)
+    if (memcmp(raw, magic, 8) != 0)
         return false;
     record->version = ReadLE16(raw + 8);
     record->algorithm = ReadLE16(raw + 10);
     record->entries = ReadLE32(raw + 12);
-    record->length = ReadLE64(raw + 16);
-    memcpy(record->digest, raw + 24, sizeof record->digest);
+    record->length = ReadLE64(raw + lengthAt);
+    memcpy(record->digest, raw + lengthAt + 8, sizeof record->digest);
     return true;
+}
+
+void EncodeIntegrityRecord(const IntegrityRecord& record, unsigned char* raw)
+{
+    memset(raw, 0, INTEGRITY_RECORD_SIZE);
+    EncodeRecordFields(INTEGRITY_MAGIC, record, 16, raw);
+}
+
+bool DecodeIntegrityRecord(const unsigned char* raw, IntegrityRecord* record)
+{
+    return DecodeRecordFields(raw, INTEGRITY_MAGIC, 16, record);
 }
 
 const char* IntegrityAlgorithmName(uint16_t algorithm)

@@ -71,25 +71,15 @@ PayloadError DecodeCompressedEntry(const unsigned char* raw, CompressedEntry* en
 void EncodeEndRecord(const IntegrityRecord& record, uint64_t start, unsigned char* raw)
 {
     memset(raw, 0, END_RECORD_SIZE);
-    memcpy(raw, END_RECORD_MAGIC, sizeof END_RECORD_MAGIC);
-    WriteLE16(raw + 8, record.version);
-    WriteLE16(raw + 10, record.algorithm);
-    WriteLE32(raw + 12, record.entries);
+    EncodeRecordFields(END_RECORD_MAGIC, record, 24, raw);
     WriteLE64(raw + 16, start);
-    WriteLE64(raw + 24, record.length);
-    memcpy(raw + 32, record.digest, sizeof record.digest);
 }
 
 bool DecodeEndRecord(const unsigned char* raw, IntegrityRecord* record, uint64_t* start)
 {
-    if (memcmp(raw, END_RECORD_MAGIC, sizeof END_RECORD_MAGIC) != 0)
+    if (!DecodeRecordFields(raw, END_RECORD_MAGIC, 24, record))
         return false;
-    record->version = ReadLE16(raw + 8);
-    record->algorithm = ReadLE16(raw + 10);
-    record->entries = ReadLE32(raw + 12);
     *start = ReadLE64(raw + 16);
-    record->length = ReadLE64(raw + 24);
-    memcpy(record->digest, raw + 32, sizeof record->digest);
     return true;
 }
 
