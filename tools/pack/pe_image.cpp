@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "platform.h"
-#include "resource_tree.h"
 #include "version_block.h"
 
 namespace {
@@ -34,13 +33,10 @@ const ResourceEntry* LowestNumberedEntry(const ResourceDirectory& directory)
 
 bool ReadImageVersionBlock(ByteView image, VersionNode* block)
 {
-    PeLayout layout;
-    ByteView section;
-    uint32_t rva = 0;
     ResourceDirectory root;
+    uint32_t rva = 0;
     std::string detail;
-    if (!ReadPeLayout(image, &layout) || !FindResourceSection(image, layout, &section, &rva) ||
-        !ReadResourceTree(section, rva, &root, &detail))
+    if (!ReadImageResources(image, &root, &rva, &detail))
         return false;
     // Three levels: the type, a name, a language; then the data.
     const ResourceEntry* entry = root.Find(ResourceKey::Id(RESOURCE_VERSION));
@@ -104,6 +100,14 @@ bool FindResourceSection(ByteView bytes, const PeLayout& layout, ByteView* secti
     *section = ByteView(bytes.data + resources.rawPointer, size);
     *rva = resources.virtualAddress;
     return true;
+}
+
+bool ReadImageResources(ByteView image, ResourceDirectory* root, uint32_t* rva, std::string* detail)
+{
+    PeLayout layout;
+    ByteView section;
+    return ReadPeLayout(image, &layout) && FindResourceSection(image, layout, &section, rva) &&
+           ReadResourceTree(section, *rva, root, detail);
 }
 
 bool HasPeSignatures(const unsigned char* bytes, size_t size)

@@ -14,6 +14,7 @@
 
 #include "byte_io.h"
 #include "pe_headers.h"
+#include "resource_tree.h"
 
 // In the optional header, PE32 and PE32+ alike.
 const size_t PE_CHECKSUM_AT = 64;
@@ -55,6 +56,11 @@ bool ReadPeLayout(ByteView bytes, PeLayout* layout);
 // The resource section's raw data and its virtual address. False when the
 // image has no resource directory at the start of a section.
 bool FindResourceSection(ByteView bytes, const PeLayout& layout, ByteView* section, uint32_t* rva);
+
+// The tree of the image's resource section, and the section's virtual
+// address. False when there is none or it is damaged (why in *detail, when
+// the tree is).
+bool ReadImageResources(ByteView image, ResourceDirectory* root, uint32_t* rva, std::string* detail);
 
 // "MZ" at the start, and "PE\0\0" and a whole file header where the DOS header points.
 bool HasPeSignatures(const unsigned char* bytes, size_t size);
