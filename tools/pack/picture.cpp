@@ -1,3 +1,5 @@
+// Pictures and icon files for branding: stb_image behind the checks that
+// guard it. Past 350 lines because each guard is read beside what it guards.
 #include "picture.h"
 
 #include <cstdlib>
