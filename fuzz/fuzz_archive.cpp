@@ -45,6 +45,7 @@
 #include <vector>
 
 #include "archive.h"
+#include "byte_order.h"
 #include "compressed.h"
 #include "stage.h"
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "byte_order.h"
 #include "compressed.h"
 #include "digest.h"
 #include "pe_headers.h"
@@ -18,25 +19,6 @@ const char* PayloadErrorText(PayloadError error)
 #undef PAYLOAD_ERROR_TEXT
     }
     return "unknown error";
-}
-
-uint32_t ReadLE32(const unsigned char* b)
-{
-    return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-           static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
-}
-
-void WriteLE32(unsigned char* b, uint32_t value)
-{
-    b[0] = static_cast<unsigned char>(value);
-    b[1] = static_cast<unsigned char>(value >> 8);
-    b[2] = static_cast<unsigned char>(value >> 16);
-    b[3] = static_cast<unsigned char>(value >> 24);
-}
-
-uint16_t ReadLE16(const unsigned char* b)
-{
-    return static_cast<uint16_t>(b[0] | b[1] << 8);
 }
 
 PayloadError DecodeEntryHeader(const unsigned char* raw, PayloadEntryHeader* header)
@@ -104,35 +86,39 @@ bool IsSafeEntryName(const char* name)
     return !IsDeviceName(name);
 }
 
-static uint64_t ReadLE64(const unsigned char* b)
+void EncodeRecordFields(const unsigned char magic[8], const IntegrityRecord& record, size_t lengthAt,
+                        unsigned char* raw)
 {
-    return static_cast<uint64_t>(ReadLE32(b)) | static_cast<uint64_t>(ReadLE32(b + 4)) << 32;
+    memcpy(raw, magic, 8);
+    WriteLE16(raw + 8, record.version);
+    WriteLE16(raw + 10, record.algorithm);
+    WriteLE32(raw + 12, record.entries);
+    WriteLE64(raw + lengthAt, record.length);
+    memcpy(raw + lengthAt + 8, record.digest, sizeof record.digest);
+}
+
+bool DecodeRecordFields(const unsigned char* raw, const unsigned char magic[8], size_t lengthAt,
+                        IntegrityRecord* record)
+{
+    if (memcmp(raw, magic, 8) != 0)
+        return false;
+    record->version = ReadLE16(raw + 8);
+    record->algorithm = ReadLE16(raw + 10);
+    record->entries = ReadLE32(raw + 12);
+    record->length = ReadLE64(raw + lengthAt);
+    memcpy(record->digest, raw + lengthAt + 8, sizeof record->digest);
+    return true;
 }
 
 void EncodeIntegrityRecord(const IntegrityRecord& record, unsigned char* raw)
 {
     memset(raw, 0, INTEGRITY_RECORD_SIZE);
-    memcpy(raw, INTEGRITY_MAGIC, sizeof INTEGRITY_MAGIC);
-    raw[8] = static_cast<unsigned char>(record.version);
-    raw[9] = static_cast<unsigned char>(record.version >> 8);
-    raw[10] = static_cast<unsigned char>(record.algorithm);
-    raw[11] = static_cast<unsigned char>(record.algorithm >> 8);
-    WriteLE32(raw + 12, record.entries);
-    WriteLE32(raw + 16, static_cast<uint32_t>(record.length));
-    WriteLE32(raw + 20, static_cast<uint32_t>(record.length >> 32));
-    memcpy(raw + 24, record.digest, sizeof record.digest);
+    EncodeRecordFields(INTEGRITY_MAGIC, record, 16, raw);
 }
 
 bool DecodeIntegrityRecord(const unsigned char* raw, IntegrityRecord* record)
 {
-    if (memcmp(raw, INTEGRITY_MAGIC, sizeof INTEGRITY_MAGIC) != 0)
-        return false;
-    record->version = ReadLE16(raw + 8);
-    record->algorithm = ReadLE16(raw + 10);
-    record->entries = ReadLE32(raw + 12);
-    record->length = ReadLE64(raw + 16);
-    memcpy(record->digest, raw + 24, sizeof record->digest);
-    return true;
+    return DecodeRecordFields(raw, INTEGRITY_MAGIC, 16, record);
 }
 
 const char* IntegrityAlgorithmName(uint16_t algorithm)

@@ -83,10 +83,6 @@ enum class PayloadError {
 
 const char* PayloadErrorText(PayloadError error);
 
-uint16_t ReadLE16(const unsigned char* bytes);
-uint32_t ReadLE32(const unsigned char* bytes);
-void WriteLE32(unsigned char* bytes, uint32_t value);
-
 // Decodes 132 raw bytes. Fails with NameWithoutNul when the name field holds
 // no NUL; the name is not otherwise judged here.
 PayloadError DecodeEntryHeader(const unsigned char* raw, PayloadEntryHeader* header);
@@ -111,6 +107,14 @@ struct IntegrityRecord {
     unsigned char digest[16] = {};
 };
 
+// The fields the integrity record shares with the compressed archive's end
+// record (compressed.h): the magic, version, algorithm and entry count at 0,
+// the length at lengthAt and the digest after it. Decoding fails, and fills
+// nothing, unless the bytes start with magic.
+void EncodeRecordFields(const unsigned char magic[8], const IntegrityRecord& record, size_t lengthAt,
+                        unsigned char* raw);
+bool DecodeRecordFields(const unsigned char* raw, const unsigned char magic[8], size_t lengthAt,
+                        IntegrityRecord* record);
 // Encodes a record into INTEGRITY_RECORD_SIZE bytes.
 void EncodeIntegrityRecord(const IntegrityRecord& record, unsigned char* raw);
 // Decodes INTEGRITY_RECORD_SIZE bytes; false unless they start with the magic.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "byte_order.h"
 #include "compressed.h"
 #include "x86_filter.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "archive.h"
+#include "byte_order.h"
 #include "platform.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "x86_filter.h"
 
-#include "archive.h"
+#include "byte_order.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "archive.h"
+#include "byte_order.h"
 #include "host_files.h"
 #include "brand.h"
 #include "pack_test_support.h"

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 
+#include "byte_order.h"
 #include "codepage.h"
 #include "compress.h"
 #include "pack.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "archive.h"
+#include "byte_order.h"
 #include "host_files.h"
 #include "pe_writer.h"
 #include "picture.h"

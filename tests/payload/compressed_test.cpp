@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "byte_order.h"
 #include "compressed.h"
 #include "lzma_stream.h"
 #include "test_files.h"

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "archive.h"
+#include "byte_order.h"
 #include "platform.h"
 
 #ifdef _WIN32

@@ -1,42 +1,23 @@
-// Little-endian fields of binary formats held in memory: bounds-checked reads
-// over a view, and writes into a growing buffer. No struct is ever laid over
-// file bytes; every field is read and written on its own, at a named offset.
+// The packer's side of binary formats held in memory: a growing buffer that
+// fields are appended to, or overwritten in, as little-endian numbers and
+// UTF-16 strings; and those strings read back from a ByteView. Built on
+// payload/byte_order.h, the one family of byte-order helpers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
+
+#include "byte_order.h"
 
 using ByteBuffer = std::vector<unsigned char>;
 
-// A read-only view of bytes. Has() says whether a range lies inside; the
-// reads return 0 outside it, so a caller checks Has() where 0 could mislead.
-struct ByteView {
-    const unsigned char* data = nullptr;
-    size_t size = 0;
-
-    ByteView() = default;
-    ByteView(const unsigned char* bytes, size_t count) : data(bytes), size(count) {}
-    explicit ByteView(const ByteBuffer& bytes) : data(bytes.data()), size(bytes.size()) {}
-
-    bool Has(uint64_t at, uint64_t count) const { return at <= size && count <= size - at; }
-    uint8_t U8(uint64_t at) const { return Has(at, 1) ? data[at] : 0; }
-    uint16_t U16(uint64_t at) const
-    {
-        return Has(at, 2) ? static_cast<uint16_t>(data[at] | data[at + 1] << 8) : 0;
-    }
-    uint32_t U32(uint64_t at) const
-    {
-        return Has(at, 4) ? static_cast<uint32_t>(data[at]) | static_cast<uint32_t>(data[at + 1]) << 8 |
-                                static_cast<uint32_t>(data[at + 2]) << 16 | static_cast<uint32_t>(data[at + 3]) << 24
-                          : 0;
-    }
-    // count bytes from at; the caller has checked Has(at, count).
-    ByteBuffer Copy(uint64_t at, uint64_t count) const
-    {
-        return ByteBuffer(data + at, data + at + count);
-    }
-};
+// count bytes of view from at; the caller has checked view.Has(at, count).
+inline ByteBuffer CopyBytes(ByteView view, uint64_t at, uint64_t count)
+{
+    return ByteBuffer(view.data + at, view.data + at + count);
+}
 
 inline void PutU8(ByteBuffer* out, uint8_t value)
 {
@@ -45,14 +26,16 @@ inline void PutU8(ByteBuffer* out, uint8_t value)
 
 inline void PutU16(ByteBuffer* out, uint16_t value)
 {
-    out->push_back(static_cast<unsigned char>(value));
-    out->push_back(static_cast<unsigned char>(value >> 8));
+    unsigned char bytes[2];
+    WriteLE16(bytes, value);
+    out->insert(out->end(), bytes, bytes + sizeof bytes);
 }
 
 inline void PutU32(ByteBuffer* out, uint32_t value)
 {
-    for (int shift = 0; shift < 32; shift += 8)
-        out->push_back(static_cast<unsigned char>(value >> shift));
+    unsigned char bytes[4];
+    WriteLE32(bytes, value);
+    out->insert(out->end(), bytes, bytes + sizeof bytes);
 }
 
 inline void PutBytes(ByteBuffer* out, const ByteBuffer& bytes)
@@ -70,17 +53,60 @@ inline void PadTo(ByteBuffer* out, size_t alignment)
 // Overwrites a field already in the buffer; the caller has made room for it.
 inline void SetU16(ByteBuffer* out, size_t at, uint16_t value)
 {
-    (*out)[at] = static_cast<unsigned char>(value);
-    (*out)[at + 1] = static_cast<unsigned char>(value >> 8);
+    WriteLE16(out->data() + at, value);
 }
 
 inline void SetU32(ByteBuffer* out, size_t at, uint32_t value)
 {
-    for (int i = 0; i < 4; ++i)
-        (*out)[at + i] = static_cast<unsigned char>(value >> (8 * i));
+    WriteLE32(out->data() + at, value);
 }
 
 inline uint64_t AlignUp(uint64_t value, uint64_t alignment)
 {
     return (value + alignment - 1) / alignment * alignment;
+}
+
+// A UTF-16 string and its NUL, as dialog templates and version blocks hold text.
+inline void PutUtf16z(ByteBuffer* out, const std::u16string& text)
+{
+    for (char16_t unit : text)
+        PutU16(out, static_cast<uint16_t>(unit));
+    PutU16(out, 0);
+}
+
+// A count of UTF-16 units, then the units, no NUL: resource names and string
+// table entries.
+inline void PutCountedUtf16(ByteBuffer* out, const std::u16string& text)
+{
+    PutU16(out, static_cast<uint16_t>(text.size()));
+    for (char16_t unit : text)
+        PutU16(out, static_cast<uint16_t>(unit));
+}
+
+// Reads UTF-16 units from *at up to a NUL, and moves *at past it. False when
+// the view ends first; *text then holds the units read.
+inline bool ReadUtf16z(ByteView bytes, uint64_t* at, std::u16string* text)
+{
+    for (; bytes.Has(*at, 2); *at += 2) {
+        uint16_t unit = bytes.U16(*at);
+        if (unit == 0) {
+            *at += 2;
+            return true;
+        }
+        text->push_back(static_cast<char16_t>(unit));
+    }
+    return false;
+}
+
+// Reads a counted string at *at and moves *at past it. False when the view
+// ends first.
+inline bool ReadCountedUtf16(ByteView bytes, uint64_t* at, std::u16string* text)
+{
+    uint16_t length = bytes.U16(*at);
+    if (!bytes.Has(*at, 2 + uint64_t(length) * 2))
+        return false;
+    for (uint16_t i = 0; i < length; ++i)
+        text->push_back(static_cast<char16_t>(bytes.U16(*at + 2 + uint64_t(i) * 2)));
+    *at += 2 + uint64_t(length) * 2;
+    return true;
 }

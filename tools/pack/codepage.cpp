@@ -13,6 +13,8 @@
 #include <iconv.h>
 #include <locale.h>
 #include <wctype.h>
+
+#include "utf.h"
 #endif
 
 #ifdef _WIN32
@@ -121,57 +123,26 @@ static bool Convert(unsigned from, unsigned to, const std::string& in, std::stri
     return Iconv(IconvName(to), IconvName(from), in, out);
 }
 
-// Decodes UTF-8 that has already been checked by a conversion.
-static std::u32string DecodeUtf8(const std::string& utf8)
-{
-    std::u32string out;
-    for (size_t i = 0; i < utf8.size();) {
-        unsigned char c = static_cast<unsigned char>(utf8[i]);
-        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-        for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
-            cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        out.push_back(cp);
-        i += static_cast<size_t>(extra) + 1;
-    }
-    return out;
-}
-
-static void EncodeUtf8(char32_t cp, std::string* out)
-{
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | cp >> 6));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | cp >> 12));
-        out->push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | cp >> 18));
-        out->push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 std::string CaseInsensitiveKey(const std::string& utf8)
 {
     // Windows upper-cases each UTF-16 unit on its own: characters beyond the
-    // basic plane keep their case.
+    // basic plane, two surrogates each, keep their case.
     static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
-    std::string key;
-    for (char32_t cp : DecodeUtf8(utf8)) {
-        if (cp < 0x10000) {
-            if (unicode != nullptr)
-                cp = static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), unicode));
-            else if (cp >= 'a' && cp <= 'z')
-                cp -= 'a' - 'A';
+    std::u16string units;
+    if (!Utf8ToUtf16(utf8, &units))
+        return utf8;  // names come here only once they have converted
+    for (char16_t& unit : units) {
+        if (unit >= 0xD800 && unit <= 0xDFFF)
+            continue;
+        if (unicode != nullptr) {
+            wint_t upper = towupper_l(static_cast<wint_t>(unit), unicode);
+            if (upper <= 0xFFFF)
+                unit = static_cast<char16_t>(upper);
+        } else if (unit >= u'a' && unit <= u'z') {
+            unit = static_cast<char16_t>(unit - (u'a' - u'A'));
         }
-        EncodeUtf8(cp, &key);
     }
-    return key;
+    return Utf16ToUtf8(units);
 }
 
 #endif

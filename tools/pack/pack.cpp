@@ -14,6 +14,7 @@
 #include "pack_fail.h"
 #include "pe_image.h"
 #include "platform.h"
+#include "utf.h"
 
 namespace {
 
@@ -33,13 +34,6 @@ struct FreeDeleter {
     void operator()(void* p) const { free(p); }
 };
 
-
-// The length of the UTF-8 character starting with lead.
-size_t Utf8Length(unsigned char lead)
-{
-    return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-}
-
 // A double-byte character can end in a byte that the bytewise name check
 // refuses ('\\' or '|'), which on a system with another ANSI code page would
 // be read as that character. Finds the first such character of a name.
@@ -47,7 +41,7 @@ bool FindUnsafeTrailByte(unsigned codePage, const std::string& utf8, std::string
                          std::string* encoded)
 {
     for (size_t i = 0; i < utf8.size();) {
-        size_t n = std::min(Utf8Length(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
+        size_t n = std::min(Utf8SequenceLength(static_cast<unsigned char>(utf8[i])), utf8.size() - i);
         std::string one = utf8.substr(i, n), bytes;
         i += n;
         if (!Utf8ToCodePage(codePage, one, &bytes) || bytes.size() < 2)
@@ -175,7 +169,7 @@ bool MatchesGlob(const std::string& pattern, const std::string& name)
     // Iterative, with one point to come back to after the last '*'.
     size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
     while (n < name.size()) {
-        size_t length = Utf8Length(static_cast<unsigned char>(name[n]));
+        size_t length = Utf8SequenceLength(static_cast<unsigned char>(name[n]));
         if (p < pattern.size() && pattern[p] == '*') {
             starP = p++;
             starN = n;
@@ -187,7 +181,7 @@ bool MatchesGlob(const std::string& pattern, const std::string& name)
             ++n;
         } else if (starP != std::string::npos) {
             p = starP + 1;
-            starN += Utf8Length(static_cast<unsigned char>(name[starN]));
+            starN += Utf8SequenceLength(static_cast<unsigned char>(name[starN]));
             n = starN;
         } else {
             return false;

@@ -1,15 +1,114 @@
 #include "pe_image.h"
 
-#include "archive.h"
-#include "pe_headers.h"
+#include <algorithm>
+#include <cstring>
+
 #include "platform.h"
+#include "version_block.h"
 
 namespace {
 
-const size_t RAW_SIZE_AT = 16;               // in a section header
-const size_t RAW_POINTER_AT = 20;
+// In the optional header.
+const size_t SECTION_ALIGNMENT_AT = 32;
+const size_t FILE_ALIGNMENT_AT = 36;
+const size_t PE32_DIRECTORIES_AT = 96;
+const size_t PE32_PLUS_DIRECTORIES_AT = 112;
+const size_t FILE_HEADER_SIZE = 4 + 20;  // the signature and the file header
+// In a section header.
+const size_t CHARACTERISTICS_AT = 36;
+
+const char LAUNCHER_INTERNAL_NAME[] = "Quorvane";
+
+// Of a directory's entries filed under a number, as version blocks are, the
+// lowest: the first of them in a written tree, so that rewriting the tree
+// never makes another one the first.
+const ResourceEntry* LowestNumberedEntry(const ResourceDirectory& directory)
+{
+    const ResourceEntry* lowest = nullptr;
+    for (const ResourceEntry& entry : directory.entries)
+        if (!entry.key.named && (lowest == nullptr || entry.key.id < lowest->key.id))
+            lowest = &entry;
+    return lowest;
+}
+
+bool ReadImageVersionBlock(ByteView image, VersionNode* block)
+{
+    ResourceDirectory root;
+    uint32_t rva = 0;
+    std::string detail;
+    if (!ReadImageResources(image, &root, &rva, &detail))
+        return false;
+    // Three levels: the type, a name, a language; then the data.
+    const ResourceEntry* entry = root.Find(ResourceKey::Id(RESOURCE_VERSION));
+    for (int level = 0; level < 2 && entry != nullptr; ++level)
+        entry = entry->directory ? LowestNumberedEntry(*entry->directory) : nullptr;
+    return entry != nullptr && !entry->directory && ReadVersionBlock(ByteView(entry->data), block);
+}
 
 }  // namespace
+
+bool ReadPeLayout(ByteView bytes, PeLayout* layout)
+{
+    *layout = PeLayout();
+    PeHeaders& headers = layout->headers;
+    if (!ParsePeHeaders(bytes.data, bytes.size, &headers))
+        return false;
+    if ((headers.magic != PE32_MAGIC && headers.magic != PE32_PLUS_MAGIC) || headers.sectionCount == 0 ||
+        headers.sectionCount > PE_MAX_SECTIONS || headers.sizeOfHeaders == 0)
+        return false;
+    layout->optionalAt = headers.ntOffset + static_cast<uint64_t>(FILE_HEADER_SIZE);
+    layout->directoriesAt =
+        layout->optionalAt + (headers.magic == PE32_MAGIC ? PE32_DIRECTORIES_AT : PE32_PLUS_DIRECTORIES_AT);
+    if (!bytes.Has(layout->optionalAt, PE_CHECKSUM_AT + 4) ||
+        !bytes.Has(headers.sectionTable, uint64_t(headers.sectionCount) * PE_SECTION_HEADER_SIZE))
+        return false;
+    layout->fileAlignment = bytes.U32(layout->optionalAt + FILE_ALIGNMENT_AT);
+    layout->sectionAlignment = bytes.U32(layout->optionalAt + SECTION_ALIGNMENT_AT);
+    layout->imageEnd = headers.sizeOfHeaders;
+    for (unsigned i = 0; i < headers.sectionCount; ++i) {
+        uint64_t at = headers.sectionTable + uint64_t(i) * PE_SECTION_HEADER_SIZE;
+        PeSection section;
+        for (size_t k = 0; k < 8 && bytes.U8(at + k) != 0; ++k)
+            section.name.push_back(static_cast<char>(bytes.U8(at + k)));
+        section.virtualSize = bytes.U32(at + PE_SECTION_VIRTUAL_SIZE_AT);
+        section.virtualAddress = bytes.U32(at + PE_SECTION_VIRTUAL_ADDRESS_AT);
+        section.rawSize = bytes.U32(at + PE_SECTION_RAW_SIZE_AT);
+        section.rawPointer = bytes.U32(at + PE_SECTION_RAW_POINTER_AT);
+        section.characteristics = bytes.U32(at + CHARACTERISTICS_AT);
+        if (section.rawSize != 0)
+            layout->imageEnd = std::max<uint64_t>(layout->imageEnd, uint64_t(section.rawPointer) + section.rawSize);
+        layout->sections.push_back(section);
+    }
+    if (headers.directoryCount > PE_DIRECTORY_RESOURCE) {
+        uint32_t rva = headers.directories[PE_DIRECTORY_RESOURCE].address;
+        for (size_t i = 0; i < layout->sections.size() && rva != 0; ++i)
+            if (layout->sections[i].virtualAddress == rva && layout->sections[i].rawSize != 0)
+                layout->resourceSection = static_cast<int>(i);
+    }
+    return true;
+}
+
+bool FindResourceSection(ByteView bytes, const PeLayout& layout, ByteView* section, uint32_t* rva)
+{
+    if (layout.resourceSection < 0)
+        return false;
+    const PeSection& resources = layout.sections[static_cast<size_t>(layout.resourceSection)];
+    // The raw data holds the resources; the loader fills any rest with zeros.
+    uint32_t size = std::min(resources.rawSize, resources.VirtualExtent());
+    if (!bytes.Has(resources.rawPointer, size))
+        return false;
+    *section = ByteView(bytes.data + resources.rawPointer, size);
+    *rva = resources.virtualAddress;
+    return true;
+}
+
+bool ReadImageResources(ByteView image, ResourceDirectory* root, uint32_t* rva, std::string* detail)
+{
+    PeLayout layout;
+    ByteView section;
+    return ReadPeLayout(image, &layout) && FindResourceSection(image, layout, &section, rva) &&
+           ReadResourceTree(section, *rva, root, detail);
+}
 
 bool HasPeSignatures(const unsigned char* bytes, size_t size)
 {
@@ -29,8 +128,8 @@ bool FindImageEnd(FILE* file, uint64_t* end)
         unsigned char section[PE_SECTION_HEADER_SIZE];
         if (fread(section, 1, sizeof section, file) != sizeof section)
             return false;
-        uint32_t rawSize = ReadLE32(section + RAW_SIZE_AT);
-        uint64_t rawEnd = static_cast<uint64_t>(ReadLE32(section + RAW_POINTER_AT)) + rawSize;
+        uint32_t rawSize = ReadLE32(section + PE_SECTION_RAW_SIZE_AT);
+        uint64_t rawEnd = static_cast<uint64_t>(ReadLE32(section + PE_SECTION_RAW_POINTER_AT)) + rawSize;
         if (rawSize != 0 && rawEnd > last)
             last = rawEnd;
     }
@@ -38,137 +137,22 @@ bool FindImageEnd(FILE* file, uint64_t* end)
     return true;
 }
 
-namespace {
-
-const char LAUNCHER_INTERNAL_NAME[] = "Quorvane";
-
-const size_t VIRTUAL_ADDRESS_AT = 12;                    // in a section header
-const uint32_t RT_VERSION_ID = 16;
-const uint32_t SUBDIRECTORY_BIT = 0x80000000u;
-const unsigned MAX_VERSION_DEPTH = 4;                    // VS_VERSIONINFO, StringFileInfo, table, string
-
-// Bounds-checked little-endian reads over an image held in memory.
-struct Image {
-    const unsigned char* bytes;
-    size_t size;
-    bool Has(uint64_t at, uint64_t count) const { return at <= size && count <= size - at; }
-    uint16_t U16(uint64_t at) const { return Has(at, 2) ? ReadLE16(bytes + at) : 0; }
-    uint32_t U32(uint64_t at) const { return Has(at, 4) ? ReadLE32(bytes + at) : 0; }
-};
-
-// Where the data at a virtual address lies in the file, through the section
-// table. False when no section's raw data holds count bytes from there.
-bool RvaToOffset(const Image& image, uint64_t table, unsigned sections, uint32_t rva, uint32_t count,
-                 uint64_t* offset)
+bool FindVersionString(const unsigned char* image, size_t size, const char* key, std::string* value)
 {
-    for (unsigned i = 0; i < sections; ++i) {
-        uint64_t section = table + static_cast<uint64_t>(i) * PE_SECTION_HEADER_SIZE;
-        if (!image.Has(section, PE_SECTION_HEADER_SIZE))
-            return false;
-        uint32_t address = image.U32(section + VIRTUAL_ADDRESS_AT);
-        uint32_t rawSize = image.U32(section + RAW_SIZE_AT);
-        if (rva < address || static_cast<uint64_t>(rva) - address + count > rawSize)
-            continue;
-        *offset = image.U32(section + RAW_POINTER_AT) + static_cast<uint64_t>(rva - address);
-        return image.Has(*offset, count);
-    }
-    return false;
-}
-
-// The first entry of a resource directory whose id matches (any id when
-// wanted is 0); returns its offset field, or 0.
-uint32_t FindResourceEntry(const Image& image, uint64_t root, uint64_t directory, uint32_t wanted)
-{
-    const size_t ENTRIES_AT = 16, NAMED_COUNT_AT = 12, ID_COUNT_AT = 14, ENTRY_SIZE = 8;
-    uint32_t named = image.U16(root + directory + NAMED_COUNT_AT);
-    uint32_t ids = image.U16(root + directory + ID_COUNT_AT);
-    // Named entries come first; a version block is always filed under an id.
-    for (uint32_t i = named; i < named + ids; ++i) {
-        uint64_t entry = root + directory + ENTRIES_AT + static_cast<uint64_t>(i) * ENTRY_SIZE;
-        if (!image.Has(entry, ENTRY_SIZE))
-            return 0;
-        if (wanted == 0 || image.U32(entry) == wanted)
-            return image.U32(entry + 4);
-    }
-    return 0;
-}
-
-// One node of a version block: length, value length, type, a UTF-16 key,
-// padding to 4 bytes, the value, padding, then child nodes up to the length.
-// Padding counts from the block's start (base).
-bool FindVersionNode(const Image& image, uint64_t base, uint64_t node, uint64_t end, const char* key,
-                     unsigned depth, std::string* value)
-{
-    auto align = [base](uint64_t at) { return base + ((at - base + 3) & ~uint64_t(3)); };
-    uint16_t length = image.U16(node);
-    uint16_t valueLength = image.U16(node + 2);
-    bool text = image.U16(node + 4) == 1;
-    if (length < 6 || node + length > end || depth > MAX_VERSION_DEPTH)
+    VersionNode block;
+    if (!ReadImageVersionBlock(ByteView(image, size), &block))
         return false;
-    end = node + length;
-    uint64_t at = node + 6;
-    bool matches = true;
-    size_t k = 0;
-    for (;; at += 2, ++k) {
-        if (at + 2 > end)
-            return false;
-        uint16_t c = image.U16(at);
-        if (c == 0)
-            break;
-        matches = matches && key[k] != '\0' && c == static_cast<unsigned char>(key[k]);
-    }
-    matches = matches && key[k] == '\0';
-    at = align(at + 2);
-    uint64_t valueBytes = text ? uint64_t(valueLength) * 2 : valueLength;
-    if (matches && text) {
-        value->clear();
-        for (uint64_t i = 0; i + 2 <= valueBytes && at + i + 2 <= end; i += 2) {
-            uint16_t c = image.U16(at + i);
-            if (c == 0)
-                break;
-            value->push_back(c < 0x80 ? static_cast<char>(c) : '?');
-        }
-        return true;
-    }
-    for (at = align(at + valueBytes); at + 6 <= end;) {
-        uint16_t childLength = image.U16(at);
-        if (childLength == 0)
-            return false;
-        if (FindVersionNode(image, base, at, end, key, depth + 1, value))
+    std::u16string wanted(key, key + strlen(key));
+    for (const VersionNode* table : VersionStringTables(block))
+        for (const VersionNode& string : table->children) {
+            if (string.key != wanted)
+                continue;
+            value->clear();
+            for (char16_t c : VersionStringValue(string))
+                value->push_back(c < 0x80 ? static_cast<char>(c) : '?');
             return true;
-        at = align(at + childLength);
-    }
+        }
     return false;
-}
-
-}  // namespace
-
-bool FindVersionString(const unsigned char* bytes, size_t size, const char* key, std::string* value)
-{
-    Image image = {bytes, size};
-    PeHeaders headers;
-    if (!ParsePeHeaders(bytes, size, &headers) || headers.sectionCount > PE_MAX_SECTIONS ||
-        headers.directoryCount <= PE_DIRECTORY_RESOURCE)
-        return false;
-    uint32_t rva = headers.directories[PE_DIRECTORY_RESOURCE].address;
-    uint32_t rsrcSize = headers.directories[PE_DIRECTORY_RESOURCE].size;
-    uint64_t table = headers.sectionTable;
-    unsigned sections = headers.sectionCount;
-    uint64_t root = 0;
-    if (rva == 0 || !RvaToOffset(image, table, sections, rva, rsrcSize, &root))
-        return false;
-    // Three levels: type (RT_VERSION), name (any), language (any), then the data entry.
-    uint32_t entry = FindResourceEntry(image, root, 0, RT_VERSION_ID);
-    for (int level = 0; level < 2 && (entry & SUBDIRECTORY_BIT); ++level)
-        entry = FindResourceEntry(image, root, entry & ~SUBDIRECTORY_BIT, 0);
-    if (entry == 0 || (entry & SUBDIRECTORY_BIT))
-        return false;
-    uint32_t dataRva = image.U32(root + entry);
-    uint32_t dataSize = image.U32(root + entry + 4);
-    uint64_t data = 0;
-    if (!RvaToOffset(image, table, sections, dataRva, dataSize, &data))
-        return false;
-    return FindVersionNode(image, data, data, data + dataSize, key, 0, value);
 }
 
 bool IsLauncherImage(const unsigned char* image, size_t size)

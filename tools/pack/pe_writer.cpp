@@ -9,20 +9,8 @@ namespace {
 
 // In the optional header; the same in PE32 and PE32+.
 const size_t SIZE_OF_INITIALIZED_DATA_AT = 8;
-const size_t SECTION_ALIGNMENT_AT = 32;
-const size_t FILE_ALIGNMENT_AT = 36;
 const size_t SIZE_OF_IMAGE_AT = 56;
-const size_t CHECKSUM_AT = 64;
-const size_t PE32_DIRECTORIES_AT = 96;
-const size_t PE32_PLUS_DIRECTORIES_AT = 112;
-const size_t FILE_HEADER_SIZE = 4 + 20;  // the signature and the file header
 
-// In a section header.
-const size_t VIRTUAL_SIZE_AT = 8;
-const size_t VIRTUAL_ADDRESS_AT = 12;
-const size_t RAW_SIZE_AT = 16;
-const size_t RAW_POINTER_AT = 20;
-const size_t CHARACTERISTICS_AT = 36;
 const uint32_t SCN_INITIALIZED_DATA = 0x40;
 
 const size_t PE_DIRECTORY_BASERELOC = 5;
@@ -57,67 +45,7 @@ std::vector<size_t> SectionsAfterResources(const PeLayout& layout)
     return after;
 }
 
-uint32_t VirtualExtent(const PeSection& section)
-{
-    return section.virtualSize != 0 ? section.virtualSize : section.rawSize;
-}
-
 }  // namespace
-
-bool ReadPeLayout(ByteView bytes, PeLayout* layout)
-{
-    *layout = PeLayout();
-    PeHeaders& headers = layout->headers;
-    if (!ParsePeHeaders(bytes.data, bytes.size, &headers))
-        return false;
-    if ((headers.magic != PE32_MAGIC && headers.magic != PE32_PLUS_MAGIC) || headers.sectionCount == 0 ||
-        headers.sectionCount > PE_MAX_SECTIONS || headers.sizeOfHeaders == 0)
-        return false;
-    layout->optionalAt = headers.ntOffset + static_cast<uint64_t>(FILE_HEADER_SIZE);
-    layout->directoriesAt =
-        layout->optionalAt + (headers.magic == PE32_MAGIC ? PE32_DIRECTORIES_AT : PE32_PLUS_DIRECTORIES_AT);
-    if (!bytes.Has(layout->optionalAt, CHECKSUM_AT + 4) ||
-        !bytes.Has(headers.sectionTable, uint64_t(headers.sectionCount) * PE_SECTION_HEADER_SIZE))
-        return false;
-    layout->fileAlignment = bytes.U32(layout->optionalAt + FILE_ALIGNMENT_AT);
-    layout->sectionAlignment = bytes.U32(layout->optionalAt + SECTION_ALIGNMENT_AT);
-    layout->imageEnd = headers.sizeOfHeaders;
-    for (unsigned i = 0; i < headers.sectionCount; ++i) {
-        uint64_t at = SectionHeaderAt(*layout, i);
-        PeSection section;
-        for (size_t k = 0; k < 8 && bytes.U8(at + k) != 0; ++k)
-            section.name.push_back(static_cast<char>(bytes.U8(at + k)));
-        section.virtualSize = bytes.U32(at + VIRTUAL_SIZE_AT);
-        section.virtualAddress = bytes.U32(at + VIRTUAL_ADDRESS_AT);
-        section.rawSize = bytes.U32(at + RAW_SIZE_AT);
-        section.rawPointer = bytes.U32(at + RAW_POINTER_AT);
-        section.characteristics = bytes.U32(at + CHARACTERISTICS_AT);
-        if (section.rawSize != 0)
-            layout->imageEnd = std::max<uint64_t>(layout->imageEnd, uint64_t(section.rawPointer) + section.rawSize);
-        layout->sections.push_back(section);
-    }
-    if (headers.directoryCount > PE_DIRECTORY_RESOURCE) {
-        uint32_t rva = headers.directories[PE_DIRECTORY_RESOURCE].address;
-        for (size_t i = 0; i < layout->sections.size() && rva != 0; ++i)
-            if (layout->sections[i].virtualAddress == rva && layout->sections[i].rawSize != 0)
-                layout->resourceSection = static_cast<int>(i);
-    }
-    return true;
-}
-
-bool FindResourceSection(ByteView bytes, const PeLayout& layout, ByteView* section, uint32_t* rva)
-{
-    if (layout.resourceSection < 0)
-        return false;
-    const PeSection& resources = layout.sections[static_cast<size_t>(layout.resourceSection)];
-    // The raw data holds the resources; the loader fills any rest with zeros.
-    uint32_t size = std::min(resources.rawSize, VirtualExtent(resources));
-    if (!bytes.Has(resources.rawPointer, size))
-        return false;
-    *section = ByteView(bytes.data + resources.rawPointer, size);
-    *rva = resources.virtualAddress;
-    return true;
-}
 
 BrandError CheckRewritable(ByteView stub, const PeLayout& layout, std::string* detail)
 {
@@ -146,7 +74,7 @@ BrandError CheckRewritable(ByteView stub, const PeLayout& layout, std::string* d
     }
     const PeSection& resources = layout.sections[static_cast<size_t>(layout.resourceSection)];
     const PeDirectory& directory = headers.directories[PE_DIRECTORY_RESOURCE];
-    if (directory.size > VirtualExtent(resources)) {
+    if (directory.size > resources.VirtualExtent()) {
         *detail = "its resource directory is larger than the section " + resources.name;
         return BrandError::StubDamaged;
     }
@@ -206,8 +134,8 @@ BrandError ReplaceResourceSection(ByteView stub, const PeLayout& layout, const B
     PutBytes(out, resources);
     out->resize(static_cast<size_t>(old.rawPointer + rawSize), 0);
     uint64_t resourcesHeader = SectionHeaderAt(layout, static_cast<size_t>(layout.resourceSection));
-    SetU32(out, resourcesHeader + VIRTUAL_SIZE_AT, static_cast<uint32_t>(resources.size()));
-    SetU32(out, resourcesHeader + RAW_SIZE_AT, static_cast<uint32_t>(rawSize));
+    SetU32(out, resourcesHeader + PE_SECTION_VIRTUAL_SIZE_AT, static_cast<uint32_t>(resources.size()));
+    SetU32(out, resourcesHeader + PE_SECTION_RAW_SIZE_AT, static_cast<uint32_t>(rawSize));
     SetU32(out, layout.directoriesAt + PE_DIRECTORY_RESOURCE * DIRECTORY_ENTRY_SIZE + 4,
            static_cast<uint32_t>(resources.size()));
     uint64_t imageSize = uint64_t(old.virtualAddress) + resources.size();
@@ -219,17 +147,17 @@ BrandError ReplaceResourceSection(ByteView stub, const PeLayout& layout, const B
         uint64_t pointer = reloc->rawSize != 0 ? out->size() : 0;
         out->insert(out->end(), stub.data + reloc->rawPointer, stub.data + reloc->rawPointer + reloc->rawSize);
         uint64_t header = SectionHeaderAt(layout, after[0]);
-        SetU32(out, header + VIRTUAL_ADDRESS_AT, static_cast<uint32_t>(address));
-        SetU32(out, header + RAW_POINTER_AT, static_cast<uint32_t>(pointer));
+        SetU32(out, header + PE_SECTION_VIRTUAL_ADDRESS_AT, static_cast<uint32_t>(address));
+        SetU32(out, header + PE_SECTION_RAW_POINTER_AT, static_cast<uint32_t>(pointer));
         const PeDirectory& relocations = layout.headers.directories[PE_DIRECTORY_BASERELOC];
         if (layout.headers.directoryCount > PE_DIRECTORY_BASERELOC && relocations.address >= reloc->virtualAddress)
             SetU32(out, layout.directoriesAt + PE_DIRECTORY_BASERELOC * DIRECTORY_ENTRY_SIZE,
                    static_cast<uint32_t>(relocations.address - reloc->virtualAddress + address));
-        imageSize = address + VirtualExtent(*reloc);
+        imageSize = address + reloc->VirtualExtent();
     }
     for (const PeSection& section : layout.sections)
         if (section.virtualAddress < old.virtualAddress)
-            imageSize = std::max<uint64_t>(imageSize, uint64_t(section.virtualAddress) + VirtualExtent(section));
+            imageSize = std::max<uint64_t>(imageSize, uint64_t(section.virtualAddress) + section.VirtualExtent());
     SetU32(out, layout.optionalAt + SIZE_OF_IMAGE_AT,
            static_cast<uint32_t>(AlignUp(imageSize, layout.sectionAlignment)));
     if (old.characteristics & SCN_INITIALIZED_DATA) {
@@ -245,7 +173,7 @@ BrandError ReplaceResourceSection(ByteView stub, const PeLayout& layout, const B
 
 uint64_t PeChecksumOffset(const PeLayout& layout)
 {
-    return layout.optionalAt + CHECKSUM_AT;
+    return layout.optionalAt + PE_CHECKSUM_AT;
 }
 
 uint32_t PeChecksum(ByteView image, uint64_t checksumAt)

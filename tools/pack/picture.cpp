@@ -1,3 +1,5 @@
+// Pictures and icon files for branding: stb_image behind the checks that
+// guard it. Past 350 lines because each guard is read beside what it guards.
 #include "picture.h"
 
 #include <cstdlib>
@@ -342,7 +344,7 @@ BrandError ReadIconFile(ByteView file, std::vector<IconImage>* images, std::stri
             return BrandError::BadIconImage;
         }
         IconImage image;
-        image.data = file.Copy(offset, size);
+        image.data = CopyBytes(file, offset, size);
         image.colorCount = file.U8(entry + 2);
         std::string why;
         if (!DescribeIconImage(ByteView(image.data), &image, &why)) {
