@@ -99,24 +99,30 @@ enum class PayloadError {
 
 const char* PayloadErrorText(PayloadError error);
 
+// An error's kind and side, from the list above.
+struct PayloadErrorClass {
+    ErrorKind kind;
+    PayloadSide side;
+};
+
+inline PayloadErrorClass ClassifyPayloadError(PayloadError error)
+{
+    static const PayloadErrorClass classes[] = {
+#define PAYLOAD_ERROR_CLASS(name, kind, side, text) {ErrorKind::kind, PayloadSide::side},
+        PAYLOAD_ERRORS(PAYLOAD_ERROR_CLASS)
+#undef PAYLOAD_ERROR_CLASS
+    };
+    return classes[static_cast<size_t>(error)];
+}
+
 inline ErrorKind PayloadErrorKind(PayloadError error)
 {
-    static const ErrorKind kinds[] = {
-#define PAYLOAD_ERROR_KIND(name, kind, side, text) ErrorKind::kind,
-        PAYLOAD_ERRORS(PAYLOAD_ERROR_KIND)
-#undef PAYLOAD_ERROR_KIND
-    };
-    return kinds[static_cast<size_t>(error)];
+    return ClassifyPayloadError(error).kind;
 }
 
 inline PayloadSide PayloadErrorSide(PayloadError error)
 {
-    static const PayloadSide sides[] = {
-#define PAYLOAD_ERROR_SIDE(name, kind, side, text) PayloadSide::side,
-        PAYLOAD_ERRORS(PAYLOAD_ERROR_SIDE)
-#undef PAYLOAD_ERROR_SIDE
-    };
-    return sides[static_cast<size_t>(error)];
+    return ClassifyPayloadError(error).side;
 }
 
 uint16_t ReadLE16(const unsigned char* bytes);

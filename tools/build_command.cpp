@@ -155,6 +155,17 @@ int Failed(const PackResult& result, unsigned codePage)
     return ExitFor(PackErrorKind(result.error));
 }
 
+// build and brand both write OUT from STUB: -1 when both are given, else
+// the usage error's status.
+int NeedOutputAndStub(const Arguments& args)
+{
+    if (args.output.empty())
+        return Usage(args.command + " needs -o OUT");
+    if (args.stub.empty())
+        return Usage(args.command + " needs --stub STUB");
+    return -1;
+}
+
 std::string EditionsLine(unsigned editions)
 {
     std::string line;
@@ -189,10 +200,9 @@ int WarnAboutLauncher(const std::string& file, bool launcherStub, unsigned editi
 
 int Brand(const Arguments& args)
 {
-    if (args.output.empty())
-        return Usage("brand needs -o OUT");
-    if (args.stub.empty())
-        return Usage("brand needs --stub STUB");
+    int status = NeedOutputAndStub(args);
+    if (status >= 0)
+        return status;
     if (!args.operands.empty())
         return Usage("brand takes no PATH: it writes a stub without an archive");
     PackResult result;
@@ -205,10 +215,9 @@ int Brand(const Arguments& args)
 
 int Build(const Arguments& args)
 {
-    if (args.output.empty())
-        return Usage("build needs -o OUT");
-    if (args.stub.empty())
-        return Usage("build needs --stub STUB");
+    int status = NeedOutputAndStub(args);
+    if (status >= 0)
+        return status;
     if (args.operands.empty())
         return Usage("build needs at least one PATH");
 
