@@ -7,11 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "windows_api.h"
+
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
 #include <psapi.h>
 #endif
 

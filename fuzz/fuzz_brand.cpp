@@ -39,13 +39,13 @@ void FuzzPicture(ByteView input)
     ByteBuffer dib;
     unsigned found[2];
     std::string detail;
-    if (DecodePicture(input, 0, 0, &dib, found, &detail) != BrandError::WrongPictureSize)
+    if (DecodePicture(input, 0, 0, &dib, found, &detail) != PackError::WrongPictureSize)
         return;
     unsigned width = found[0], height = found[1];
     if (width == 0 || height == 0 || width > MAX_FUZZ_PICTURE || height > MAX_FUZZ_PICTURE)
         return;
-    BrandError error = DecodePicture(input, width, height, &dib, found, &detail);
-    if (error != BrandError::Ok)
+    PackError error = DecodePicture(input, width, height, &dib, found, &detail);
+    if (error != PackError::Ok)
         return;
     int32_t w = 0, h = 0;
     uint16_t bits = 0;
@@ -58,7 +58,7 @@ void FuzzIcon(ByteView input)
 {
     std::vector<IconImage> images;
     std::string detail;
-    if (ReadIconFile(input, &images, &detail) != BrandError::Ok)
+    if (ReadIconFile(input, &images, &detail) != PackError::Ok)
         return;
     for (const IconImage& image : images) {
         Check(!image.data.empty() && image.data.size() <= input.size, "an icon image is larger than its file");

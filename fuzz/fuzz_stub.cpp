@@ -211,11 +211,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     PeLayout layout;
     Check(ReadPeLayout(ByteView(image), &layout), "the image made around the section has no layout");
-    Check(CheckRewritable(ByteView(image), layout, &detail) == BrandError::Ok,
+    Check(CheckRewritable(ByteView(image), layout, &detail) == PackError::Ok,
           "the image made around the section cannot be laid out again");
     ByteBuffer branded;
     if (ReplaceResourceSection(ByteView(image), layout, WriteResourceTree(root, rva), &branded, &detail) !=
-        BrandError::Ok)
+        PackError::Ok)
         return 0;  // it would not end before the payload offset
     Check(Recognise(branded) == before, "branding changed what recognition reads");
     return 0;

@@ -12,7 +12,7 @@
 const char* PayloadErrorText(PayloadError error)
 {
     switch (error) {
-#define PAYLOAD_ERROR_TEXT(name, text) \
+#define PAYLOAD_ERROR_TEXT(name, kind, side, text) \
     case PayloadError::name:           \
         return text;
         PAYLOAD_ERRORS(PAYLOAD_ERROR_TEXT)

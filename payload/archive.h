@@ -32,6 +32,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "error_kind.h"
+
 const uint32_t PAYLOAD_OFFSET = 0x200000;
 const size_t ENTRY_NAME_SIZE = 128;
 const size_t ENTRY_SIZE_FIELD = ENTRY_NAME_SIZE;  // offset of the size field
@@ -54,34 +56,74 @@ struct PayloadEntryHeader {
     uint8_t filter;              // ENTRY_FILTER_NONE or ENTRY_FILTER_X86 (compressed.h)
 };
 
-// Every way reading or staging can end, with its one-line message.
-#define PAYLOAD_ERRORS(X)                                                         \
-    X(Ok, "ok")                                                                   \
-    X(NoTempPath, "the temporary folder path is too long")                        \
-    X(CannotOpenLauncher, "cannot open the launcher file")                        \
-    X(ReadFailed, "read error in the launcher file")                              \
-    X(NameWithoutNul, "entry name has no terminating NUL in its 128 bytes")       \
-    X(UnsafeName, "entry name is not a bare file name")                           \
-    X(NameNotConvertible, "entry name cannot be converted for this system")       \
-    X(PathTooLong, "staging path and entry name do not fit in 260 bytes")         \
-    X(TruncatedData, "entry data is shorter than its size field")                 \
-    X(CannotCreate, "cannot create the staged file")                              \
-    X(WriteFailed, "cannot write the staged file")                                \
-    X(Cancelled, "staging was cancelled")                                         \
-    X(NoArchive, "the launcher file ends before the payload offset")              \
-    X(IntegrityMismatch, "the archive does not match its integrity record")                \
-    X(UnknownArchive, "compressed archive of a format, codec or method this reader does not know") \
-    X(DictionaryTooLarge, "compressed archive needs a dictionary over 64 MiB")            \
-    X(DamagedArchive, "compressed data does not decode to the sizes the archive declares") \
-    X(OutOfMemory, "not enough memory to decompress the archive")
+// Which side of the copy a staging fault lies on, and whether the system can
+// say why. The launcher tells the user to get a new copy for a fault on the
+// launcher file's side (Archive, Read) and to free disk space or close
+// programs for one on the staging side (Room, Write). The tool adds the
+// system's last words to a failed call (Read, Write).
+enum class PayloadSide {
+    None,     // nothing failed, or the staging was cancelled
+    Archive,  // what the launcher file holds is not a whole, sound archive
+    Read,     // opening or reading the launcher file failed
+    Room,     // this machine cannot take the files: a path too long, memory short
+    Write,    // creating or writing a staged file failed
+};
+
+// Every way reading or staging can end: its kind (error_kind.h), its side and
+// its one-line message.
+#define PAYLOAD_ERRORS(X)                                                                                      \
+    X(Ok, None, None, "ok")                                                                                    \
+    X(NoTempPath, System, Room, "the temporary folder path is too long")                                      \
+    X(CannotOpenLauncher, System, Read, "cannot open the launcher file")                                      \
+    X(ReadFailed, System, Read, "read error in the launcher file")                                            \
+    X(NameWithoutNul, Damage, Archive, "entry name has no terminating NUL in its 128 bytes")                  \
+    X(UnsafeName, Damage, Archive, "entry name is not a bare file name")                                      \
+    X(NameNotConvertible, Refused, Archive, "entry name cannot be converted for this system")                 \
+    X(PathTooLong, System, Room, "staging path and entry name do not fit in 260 bytes")                       \
+    X(TruncatedData, Damage, Archive, "entry data is shorter than its size field")                            \
+    X(CannotCreate, System, Write, "cannot create the staged file")                                           \
+    X(WriteFailed, System, Write, "cannot write the staged file")                                             \
+    X(Cancelled, System, None, "staging was cancelled")                                                       \
+    X(NoArchive, Damage, Archive, "the launcher file ends before the payload offset")                         \
+    X(IntegrityMismatch, Damage, Archive, "the archive does not match its integrity record")                  \
+    X(UnknownArchive, Damage, Archive, "compressed archive of a format, codec or method this reader does not know") \
+    X(DictionaryTooLarge, Damage, Archive, "compressed archive needs a dictionary over 64 MiB")               \
+    X(DamagedArchive, Damage, Archive, "compressed data does not decode to the sizes the archive declares")   \
+    X(OutOfMemory, System, Room, "not enough memory to decompress the archive")
 
 enum class PayloadError {
-#define PAYLOAD_ERROR_ENUM(name, text) name,
+#define PAYLOAD_ERROR_ENUM(name, kind, side, text) name,
     PAYLOAD_ERRORS(PAYLOAD_ERROR_ENUM)
 #undef PAYLOAD_ERROR_ENUM
 };
 
 const char* PayloadErrorText(PayloadError error);
+
+// An error's kind and side, from the list above.
+struct PayloadErrorClass {
+    ErrorKind kind;
+    PayloadSide side;
+};
+
+inline PayloadErrorClass ClassifyPayloadError(PayloadError error)
+{
+    static const PayloadErrorClass classes[] = {
+#define PAYLOAD_ERROR_CLASS(name, kind, side, text) {ErrorKind::kind, PayloadSide::side},
+        PAYLOAD_ERRORS(PAYLOAD_ERROR_CLASS)
+#undef PAYLOAD_ERROR_CLASS
+    };
+    return classes[static_cast<size_t>(error)];
+}
+
+inline ErrorKind PayloadErrorKind(PayloadError error)
+{
+    return ClassifyPayloadError(error).kind;
+}
+
+inline PayloadSide PayloadErrorSide(PayloadError error)
+{
+    return ClassifyPayloadError(error).side;
+}
 
 // Decodes 132 raw bytes. Fails with NameWithoutNul when the name field holds
 // no NUL; the name is not otherwise judged here.

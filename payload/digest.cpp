@@ -3,13 +3,7 @@
 #include <cstring>
 
 #include "digest_code.h"
-
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
+#include "windows_api.h"
 
 namespace {
 

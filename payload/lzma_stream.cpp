@@ -7,6 +7,7 @@
 
 #include "byte_order.h"
 #include "compressed.h"
+#include "lzma_heap.h"
 #include "x86_filter.h"
 
 #include "LzmaDec.h"
@@ -14,18 +15,6 @@
 namespace {
 
 const size_t INPUT_BLOCK_SIZE = 1 << 16;
-
-void* Allocate(void*, size_t size)
-{
-    return malloc(size);
-}
-
-void Release(void*, void* address)
-{
-    free(address);
-}
-
-ISzAlloc g_allocator = {Allocate, Release};
 
 }  // namespace
 
@@ -59,7 +48,7 @@ LzmaStream::LzmaStream() : m_state(nullptr), m_refused(PayloadError::Ok)
 LzmaStream::~LzmaStream()
 {
     if (m_state != nullptr && m_state->open)
-        LzmaDec_Free(&m_state->decoder, &g_allocator);
+        LzmaDec_Free(&m_state->decoder, &g_lzmaHeap);
     delete m_state;
 }
 
@@ -85,7 +74,7 @@ PayloadError LzmaStream::Open(const unsigned char* properties, uint64_t unpacked
     unsigned char allocated[LZMA_PROPERTIES_SIZE];
     allocated[0] = properties[0];
     WriteLE32(allocated + 1, dictionary);  // the decoder takes at least 4 KiB
-    SRes result = LzmaDec_Allocate(&m_state->decoder, allocated, LZMA_PROPERTIES_SIZE, &g_allocator);
+    SRes result = LzmaDec_Allocate(&m_state->decoder, allocated, LZMA_PROPERTIES_SIZE, &g_lzmaHeap);
     if (result != SZ_OK)
         return m_state->Fail(result == SZ_ERROR_MEM ? PayloadError::OutOfMemory : PayloadError::UnknownArchive);
     LzmaDec_Init(&m_state->decoder);

@@ -5,13 +5,10 @@
 #include <cstring>
 #include <memory>
 
+#include "heap.h"
 #include "platform.h"
 
 namespace {
-
-struct FreeDeleter {
-    void operator()(void* p) const { free(p); }
-};
 
 // Whether folder, a separator and name fit in a STAGE_PATH_SIZE path.
 bool FitsStagePath(const char* folder, const char* name)
@@ -69,7 +66,7 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
     }
 
     size_t bufferSize = STAGE_COPY_BUFFER_SIZE;
-    std::unique_ptr<char, FreeDeleter> heap(static_cast<char*>(malloc(bufferSize)));
+    HeapPtr<char> heap(static_cast<char*>(malloc(bufferSize)));
     char fallback[16384];
     char* buffer = heap ? heap.get() : fallback;
     if (!heap)

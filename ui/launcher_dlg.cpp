@@ -145,8 +145,7 @@ HCURSOR CLauncherDlg::OnQueryDragIcon()
 
 void CLauncherDlg::OnEditionCommand(int buttonId)
 {
-    const EditionCommand* command = FindEditionCommand(buttonId);
-    if (command == nullptr || !command->stages) {
+    if (FindEdition(buttonId) == nullptr) {
         RunEditionCommand(buttonId, m_szStageDir);
         OnOK();
         return;

@@ -18,13 +18,6 @@ const unsigned long MISSING_PROGRAM = ENOENT;
 #endif
 #define HAND_OVER_NAME "currentpath.txt"
 
-const EditionCommand EDITION_COMMANDS[4] = {
-    {IDC_SETUP_SIMPLIFIED, true, true, "%s" SEPARATOR "ZelkSetupgb.exe"},
-    {IDC_SETUP_TRADITIONAL, true, false, "%s" SEPARATOR "ZelkSetupbig5.exe"},
-    {IDC_SETUP_ENGLISH, true, false, "%s" SEPARATOR "ZelkSetupEnglish.exe"},
-    {IDC_EXIT_SETUP, false, false, nullptr},
-};
-
 namespace {
 
 bool IsLeadByte(unsigned codePage, char c)
@@ -38,12 +31,13 @@ bool IsLeadByte(unsigned codePage, char c)
 #endif
 }
 
-// Formats one "%s..." path into a zero-filled STAGE_PATH_SIZE buffer; false
-// when it does not fit, since a cut-short path names some other file.
-bool FormatPath(char* out, const char* format, const char* folder)
+// Joins the staging folder and a file name into a zero-filled
+// STAGE_PATH_SIZE buffer; false when it does not fit, since a cut-short path
+// names some other file.
+bool JoinPath(char* out, const char* folder, const char* name)
 {
     memset(out, 0, STAGE_PATH_SIZE);
-    int len = snprintf(out, STAGE_PATH_SIZE, format, folder);
+    int len = snprintf(out, STAGE_PATH_SIZE, "%s" SEPARATOR "%s", folder, name);
     return len >= 0 && static_cast<size_t>(len) < STAGE_PATH_SIZE;
 }
 
@@ -55,7 +49,7 @@ bool FormatPath(char* out, const char* format, const char* folder)
 void WriteCurrentPath(const char* stageDir, StageFolder* stage)
 {
     char handOver[STAGE_PATH_SIZE];
-    if (!FormatPath(handOver, "%s" SEPARATOR HAND_OVER_NAME, stageDir))
+    if (!JoinPath(handOver, stageDir, HAND_OVER_NAME))
         return;  // its path would not fit
     char folder[STAGE_PATH_SIZE];
     memset(folder, 0, sizeof folder);
@@ -74,11 +68,11 @@ void WriteCurrentPath(const char* stageDir, StageFolder* stage)
 
 }  // namespace
 
-const EditionCommand* FindEditionCommand(int buttonId)
+const Edition* FindEdition(int buttonId)
 {
-    for (const EditionCommand& command : EDITION_COMMANDS)
-        if (command.buttonId == buttonId)
-            return &command;
+    for (const Edition& edition : EDITIONS)
+        if (edition.buttonId == buttonId)
+            return &edition;
     return nullptr;
 }
 
@@ -97,18 +91,10 @@ void CutAtLastSeparator(char* path, unsigned codePage)
 
 CommandOutcome StagingFailure(PayloadError error)
 {
-    switch (error) {
-    case PayloadError::NoTempPath:
-    case PayloadError::PathTooLong:
-    case PayloadError::CannotCreate:
-    case PayloadError::WriteFailed:
-    case PayloadError::OutOfMemory:  // the programs to close free memory too
-        return CommandOutcome::CannotWrite;
-    default:
-        // The file could not be opened or read, or what it holds is not a
-        // whole, sound archive: a new copy is the remedy.
-        return CommandOutcome::Damaged;
-    }
+    PayloadSide side = PayloadErrorSide(error);
+    // Memory short is on the staging side too: the programs to close free it.
+    return side == PayloadSide::Room || side == PayloadSide::Write ? CommandOutcome::CannotWrite
+                                                                   : CommandOutcome::Damaged;
 }
 
 StartFailure ClassifyStartFailure(unsigned long error)
@@ -171,8 +157,8 @@ StartFailure ClassifyStartFailure(unsigned long error)
 CommandOutcome RunEditionCommand(int buttonId, char* stageDir, const StageOptions& options,
                                  const StartOptions& start, unsigned long* startError)
 {
-    const EditionCommand* command = FindEditionCommand(buttonId);
-    if (command == nullptr || !command->stages)
+    const Edition* edition = FindEdition(buttonId);
+    if (edition == nullptr)
         return CommandOutcome::Quit;
 
     memset(stageDir, 0, STAGE_PATH_SIZE);
@@ -190,13 +176,13 @@ CommandOutcome RunEditionCommand(int buttonId, char* stageDir, const StageOption
     // the files this staging could not replace may be reading it now.
     if (!complete)
         return StagingFailure(result.error);
-    if (command->writesCurrentPath)
+    if (edition->writesCurrentPath)
         WriteCurrentPath(stageDir, &folder);
     unsigned long ignored;
     unsigned long* error = startError != nullptr ? startError : &ignored;
     *error = 0;
     char program[STAGE_PATH_SIZE];
-    if (command->programFormat == nullptr || !FormatPath(program, command->programFormat, stageDir)) {
+    if (!JoinPath(program, stageDir, edition->program)) {
         *error = MISSING_PROGRAM;
         return CommandOutcome::CannotStart;
     }

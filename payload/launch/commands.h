@@ -1,29 +1,21 @@
-// What each launcher button does, as data, and the work behind it.
+// The work behind the launcher's buttons.
 //
-// An edition command clears the staging path, stages the payload and, after
-// a complete staging only, writes the hand-over file "currentpath.txt"
-// (Simplified Chinese only) and starts the edition's setup program from the
-// staging folder, all under the staging folder's lock. Quit does nothing. Every command is followed by the dialog's OnOK,
-// but for one whose start the user declined at the consent prompt; one that
-// did not end with its setup program started tells the user first.
+// An edition command (one row of the editions table, editions.h) clears the
+// staging path, stages the payload and, after a complete staging only, writes
+// the hand-over file "currentpath.txt" (Simplified Chinese only) and starts
+// the edition's setup program from the staging folder, all under the staging
+// folder's lock. Quit does nothing. Every command is followed by the dialog's
+// OnOK, but for one whose start the user declined at the consent prompt; one
+// that did not end with its setup program started tells the user first.
 #pragma once
 
 #include "button_ids.h"
-#include "start.h"
+#include "editions.h"
 #include "stage.h"
+#include "start.h"
 
-struct EditionCommand {
-    int buttonId;
-    bool stages;                // stages the payload
-    bool writesCurrentPath;     // leaves currentpath.txt
-    const char* programFormat;  // applied to the staging path; nullptr: starts nothing
-};
-
-// The command table, in button-id order.
-extern const EditionCommand EDITION_COMMANDS[4];
-
-// The table row for a button id, or nullptr.
-const EditionCommand* FindEditionCommand(int buttonId);
+// The edition behind a button, or nullptr for quit and any other id.
+const Edition* FindEdition(int buttonId);
 
 // How a command ended, as far as the user must know.
 enum class CommandOutcome {
@@ -49,8 +41,9 @@ enum class StartFailure {
 // The cause behind a start's error code (StartResult::error).
 StartFailure ClassifyStartFailure(unsigned long error);
 
-// The outcome a staging that did not complete comes to: a fault of the
-// launcher file, or of the place the files go.
+// The outcome a staging that did not complete comes to: a fault on the
+// launcher file's side (Damaged: a new copy is the remedy) or on the side of
+// the place the files go (CannotWrite), as the payload error list says.
 CommandOutcome StagingFailure(PayloadError error);
 
 // Runs a button's command. stageDir is the dialog's 260-byte staging path;

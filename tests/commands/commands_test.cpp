@@ -160,7 +160,7 @@ void ExpectStartedFromStage(const SetupReport& report, const Setting& setting, c
     EXPECT_EQ(WorkingFolder(), report.values.at("cwd")) << "the launcher's working folder is inherited";
 }
 
-const int EDITIONS[] = {IDC_SETUP_SIMPLIFIED, IDC_SETUP_TRADITIONAL, IDC_SETUP_ENGLISH};
+const int EDITION_BUTTONS[] = {IDC_SETUP_SIMPLIFIED, IDC_SETUP_TRADITIONAL, IDC_SETUP_ENGLISH};
 
 }  // namespace
 
@@ -325,11 +325,11 @@ TEST(Quit, LeavesTheDiskAndTheStagingPathUntouched)
 
 TEST(IncompleteStaging, StartsNothing)
 {
-    for (int buttonId : EDITIONS) {
+    for (int buttonId : EDITION_BUTTONS) {
         SCOPED_TRACE(buttonId);
-        const EditionCommand* command = FindEditionCommand(buttonId);
-        ASSERT_NE(nullptr, command);
-        std::string program = std::string(command->programFormat).substr(3);  // past "%s" and the separator
+        const Edition* edition = FindEdition(buttonId);
+        ASSERT_NE(nullptr, edition);
+        std::string program = edition->program;
         Bytes setup = SetupProgram();
 
         {

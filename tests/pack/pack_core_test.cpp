@@ -223,7 +223,7 @@ TEST(CompressedLauncher, RoundTripsSolidWithTheFilterOnX86Entries)
     std::string older = dir / "older.exe";
     ASSERT_TRUE(WriteFileBytes(older, VersionedPeImage("Quorvane")));
     EXPECT_EQ(PackError::StubCannotDecompress, PackCompressed(older, {payload}, dir / "x.exe").error);
-    EXPECT_EQ(PackError::StubCarriesArchive, PackCompressed(out, {payload}, dir / "y.exe").error);
+    EXPECT_EQ(PackError::StubCarriesCompressed, PackCompressed(out, {payload}, dir / "y.exe").error);
     EXPECT_FALSE(PathExists(dir / "x.exe") || PathExists(dir / "y.exe"));
 }
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "brand_error.h"
 #include "byte_io.h"
+#include "pack_error.h"
 
 // The picture buttons, in the order of their options and resource ids.
 enum BrandButton { BUTTON_SIMPLIFIED, BUTTON_TRADITIONAL, BUTTON_EXIT, BRAND_BUTTON_COUNT };
@@ -39,20 +39,20 @@ bool ParseBrandVersion(const std::string& text, std::vector<uint16_t>* version);
 
 // Brands a stub held in memory (the whole stub file). Every input is read
 // and judged before the stub is changed; on failure *stub is unchanged.
-// Warnings (an icon without a 16 x 16 or 32 x 32 image) go to result.
-BrandError BrandImage(const BrandOptions& options, const std::string& stubName, ByteBuffer* stub,
-                      BrandResult* result);
+// Warnings (an icon without a 16 x 16 or 32 x 32 image) go to result->warnings.
+PackError BrandImage(const BrandOptions& options, const std::string& stubName, ByteBuffer* stub,
+                     PackResult* result);
 
 // Refuses an output that is a folder, the stub or one of the options' files,
 // compared by file identity.
-BrandError CheckBrandOutput(const std::string& output, const std::string& stub, const BrandOptions& options,
-                            BrandResult* result);
+PackError CheckBrandOutput(const std::string& output, const std::string& stub, const BrandOptions& options,
+                           PackResult* result);
 
 // The brand command: reads the stub, brands it and writes the output beside
 // itself, flushed to disk and renamed into place. A stub that carries an
 // archive (longer than the payload offset) is refused.
-BrandError BrandStubFile(const std::string& stub, const std::string& output, const BrandOptions& options,
-                         BrandResult* result);
+PackError BrandStubFile(const std::string& stub, const std::string& output, const BrandOptions& options,
+                        PackResult* result);
 
 // A picture as the stub holds it.
 struct BrandPicture {

@@ -1,10 +1,11 @@
 // Packing a compressed archive (payload/compressed.h): the entries' data as
 // one solid LZMA stream, cut at each entry's end.
 //
-// The stream is first written to a temporary file beside the output. As it is
-// made it is decoded on a second thread with the launcher's own decoder,
-// which both proves that it gives back every byte of the payload and says
-// where each entry's bytes end; last the archive is written: its header, each entry's header and bytes, a
+// The stream is first written to a temporary file beside the output
+// (encode.h). As it is made it is decoded on a second thread with the
+// launcher's own decoder (stream_check.h), which both proves that it gives
+// back every byte of the payload and says where each entry's bytes end; last
+// the archive is written: its header, each entry's header and bytes, a
 // barrier where the archive reaches PAYLOAD_OFFSET, and the end record.
 #pragma once
 

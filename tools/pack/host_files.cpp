@@ -3,11 +3,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "windows_api.h"
+
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #else

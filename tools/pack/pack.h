@@ -1,9 +1,25 @@
 // Making launcher files and looking inside them: the logic behind
 // quorvane-pack, callable from tests, benchmarks and generators.
 //
-// A launcher file is the stub's bytes, filler up to PAYLOAD_OFFSET, then one
-// entry per payload file in ascending name order ignoring letter case (ties
-// broken bytewise). Nothing in it depends on time, locale or directory order.
+// A launcher file is the stub's bytes followed by an archive of the payload
+// files, one entry each, in ascending name order ignoring letter case (ties
+// broken bytewise), in one of two layouts:
+//
+//   stored      filler up to PAYLOAD_OFFSET, the entries back to back (each a
+//               132-byte header and the file's bytes), then the integrity
+//               record (archive.h); write_stored.cpp
+//   compressed  straight after the stub: the archive header, each entry's
+//               140-byte header and its part of one solid LZMA stream, a
+//               barrier where the archive reaches PAYLOAD_OFFSET, and the end
+//               record (compressed.h); compress.cpp
+//
+// Nothing in either depends on time, locale or directory order.
+//
+// The work is split by step: gather.cpp turns the inputs into items,
+// stub.cpp reads and judges the stub, output.cpp keeps the output from
+// replacing what it must not and writes it into place, build.cpp runs a whole
+// build, describe.cpp reads a launcher for list and check, extract.cpp stages
+// it, names.cpp holds the rules for names.
 #pragma once
 
 #include <csignal>
@@ -14,58 +30,13 @@
 #include "archive.h"
 #include "brand.h"
 #include "compressed.h"
+#include "editions.h"
 #include "host_files.h"
+#include "pack_error.h"
 #include "stage.h"
 
-#define PACK_ERRORS(X)                                                                 \
-    X(Ok, "ok")                                                                        \
-    X(UnsupportedCodePage, "code page is not supported on this system")               \
-    X(MissingInput, "cannot open the input")                                           \
-    X(NotFileOrFolder, "not a regular file or folder")                                 \
-    X(NestedFolder, "folder inside a payload folder: the archive is flat")             \
-    X(NameNotRepresentable, "name cannot be represented in the code page")             \
-    X(NameTooLong, "name is longer than 127 bytes once encoded")                       \
-    X(UnsafeName, "name is not one bare Windows file name")                            \
-    X(UnsafeTrailByte, "name is not one bare Windows file name once encoded")          \
-    X(DuplicateName, "names are equal ignoring case")                                  \
-    X(FileTooLarge, "file is 4 GiB or larger")                                         \
-    X(StubTooLarge, "stub is longer than the payload offset (2 MiB)")                  \
-    X(StubCarriesPayload, "stub already carries a payload: give the bare launcher")    \
-    X(StubNotPe, "stub is not a PE image (MZ and PE signatures); --force packs it anyway") \
-    X(OutputIsStub, "the output is the stub itself: building would destroy it")        \
-    X(OutputIsInput, "the output is one of the input files: building would destroy it") \
-    X(OutputInInputFolder, "the output lies inside a payload folder: each build would pack the last") \
-    X(OutputNotFile, "the output is a folder or device, not a file")                   \
-    X(ReadFailed, "read error")                                                        \
-    X(InputChanged, "file changed size while being packed")                            \
-    X(CannotCreateOutput, "cannot create the output file")                             \
-    X(WriteFailed, "cannot write the output file")                                     \
-    X(Interrupted, "interrupted")                                                      \
-    X(StubCannotDecompress, "the stub cannot read compressed archives: its version block lists no " \
-                            "lzma1 under PayloadFormats (use a stub built from this version, or --compress none)") \
-    X(StubCarriesArchive, "stub already carries a compressed archive: give the bare launcher") \
-    X(OutOfMemory, "not enough memory to compress")                                    \
-    X(CompressionFailed, "the compressed data did not decode back to the payload")     \
-    X(BrandRefused, "the stub cannot be branded (the branding result says why)")
-
-enum class PackError {
-#define PACK_ERROR_ENUM(name, text) name,
-    PACK_ERRORS(PACK_ERROR_ENUM)
-#undef PACK_ERROR_ENUM
-};
-
-const char* PackErrorText(PackError error);
-
-// The launcher's editions: the setup program each one starts from the
-// staging folder. Windows ignores case, so any case in the payload will do.
-struct Edition {
-    const char* language;
-    const char* program;
-    bool offered;  // false for English: its button is hidden and disabled
-};
-const size_t EDITION_COUNT = 3;
-extern const Edition EDITIONS[EDITION_COUNT];
-// Bit i is set when storedNames holds EDITIONS[i].program, ignoring ASCII case.
+// Bit i is set when storedNames holds EDITIONS[i]'s setup program
+// (editions.h), ignoring ASCII case as Windows does.
 unsigned FindEditions(const std::vector<std::string>& storedNames);
 // True when one of the editions a user can choose has its setup program.
 bool CanStartAnEdition(unsigned editions);
@@ -76,6 +47,18 @@ bool MatchesGlob(const std::string& pattern, const std::string& name);
 // Files nobody means to ship: Explorer and Finder caches, editor backups and
 // swap files.
 bool IsStrayFileName(const std::string& name);
+// The archive's order: ASCII letters compared without case, then bytewise.
+bool PackOrderLess(const std::string& a, const std::string& b);
+// Printable form of stored name bytes: ASCII as is, other bytes as \xNN.
+std::string EscapeName(const std::string& bytes);
+// A number in hexadecimal, "0x" and at least digits digits ("0x0001F000").
+std::string HexNumber(uint64_t value, int digits = 0);
+// A double-byte character can end in a byte that the bytewise name check
+// refuses ('\\' or '|'), which on a system with another ANSI code page would
+// be read as that character. Finds the first such character of a name (in
+// UTF-8) and its bytes in codePage.
+bool FindUnsafeTrailByte(unsigned codePage, const std::string& utf8, std::string* character,
+                         std::string* encoded);
 
 // One payload file: where it is, its name on the host (UTF-8) and as stored.
 struct PackItem {
@@ -111,23 +94,8 @@ struct PackRequest {
     void* context = nullptr;
     // Set by a signal handler; the build stops, and cleans up, at the next check.
     const volatile std::sig_atomic_t* cancel = nullptr;
-};
 
-struct PackResult {
-    PackError error = PackError::Ok;
-    std::string culprit;  // the offending path, name or argument
-    std::string other;    // the second name of a duplicate pair, the input OUT would replace
-    std::string reason;   // the system's words, when the system refused
-    std::string character;  // UnsafeTrailByte: the character, in UTF-8,
-    std::string encoded;    // and its bytes in the code page
-    std::vector<std::string> strays;  // packed files that look left behind by accident
-    unsigned editions = 0;            // FindEditions over the packed names
-    bool launcherStub = false;        // IsLauncherImage over the stub
-    BrandResult brand;                // BrandRefused: why; else the branding's warnings
-    unsigned entries = 0;
-    uint64_t dataBytes = 0;
-    uint64_t packedBytes = 0;  // the entries' data as stored: dataBytes, or the compressed stream's size
-    uint64_t outputSize = 0;
+    bool Cancelled() const { return cancel != nullptr && *cancel != 0; }
 };
 
 // Expands the inputs into the payload's files, skipping what an exclude glob
@@ -137,11 +105,15 @@ struct PackResult {
 PackError CollectPackItems(const std::vector<std::string>& inputs, unsigned codePage,
                            std::vector<PackItem>* items, PackResult* result,
                            const std::vector<std::string>& excludes = {});
-// The archive's order: ASCII letters compared without case, then bytewise.
-bool PackOrderLess(const std::string& a, const std::string& b);
 // Reads and judges the stub.
 PackError ReadStub(const std::string& path, bool force, std::vector<unsigned char>* stub,
                    PackResult* result);
+// Whether a would-be stub already carries an archive, for build and brand.
+// Longer than the payload offset: when a first entry reads cleanly from it (a
+// merely large program has none).
+bool CarriesArchive(const std::string& path);
+// Shorter: a compressed launcher, which only its end record tells from a bare stub.
+bool CarriesCompressedArchive(const std::string& path);
 // The whole build. Every input is judged and the output is checked against
 // the stub and the inputs (by file identity) before anything is written; then
 // a temporary file beside the output is written, flushed to disk and renamed
@@ -199,6 +171,3 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
 bool ExtractLauncher(const std::string& path, const std::string& dir, unsigned codePage,
                      void (*entryStaged)(const char* name, const PayloadEntryHeader& header, void* context),
                      void* context, StageResult* result);
-
-// Printable form of stored name bytes: ASCII as is, other bytes as \xNN.
-std::string EscapeName(const std::string& bytes);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "archive.h"
+#include "pack.h"
 
 namespace {
 
@@ -20,13 +21,6 @@ const char RELOC_SECTION[] = ".reloc";
 bool IsPowerOfTwo(uint32_t value)
 {
     return value != 0 && (value & (value - 1)) == 0;
-}
-
-std::string Hex(uint64_t value)
-{
-    char text[24];
-    snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
 }
 
 uint64_t SectionHeaderAt(const PeLayout& layout, size_t index)
@@ -47,36 +41,36 @@ std::vector<size_t> SectionsAfterResources(const PeLayout& layout)
 
 }  // namespace
 
-BrandError CheckRewritable(ByteView stub, const PeLayout& layout, std::string* detail)
+PackError CheckRewritable(ByteView stub, const PeLayout& layout, std::string* detail)
 {
     const PeHeaders& headers = layout.headers;
     if (headers.directoryCount > PE_DIRECTORY_SECURITY && headers.directories[PE_DIRECTORY_SECURITY].size != 0) {
-        *detail = "at " + Hex(headers.directories[PE_DIRECTORY_SECURITY].address);
-        return BrandError::StubSigned;
+        *detail = "at " + HexNumber(headers.directories[PE_DIRECTORY_SECURITY].address);
+        return PackError::StubSigned;
     }
     if (layout.imageEnd > stub.size) {
-        *detail = "its sections end at " + Hex(layout.imageEnd) + ", past its end " + Hex(stub.size);
-        return BrandError::StubDamaged;
+        *detail = "its sections end at " + HexNumber(layout.imageEnd) + ", past its end " + HexNumber(stub.size);
+        return PackError::StubDamaged;
     }
     if (stub.size > layout.imageEnd) {
         *detail = std::to_string(stub.size - layout.imageEnd) + " bytes after its last section, from " +
-                  Hex(layout.imageEnd);
-        return BrandError::StubTrailingData;
+                  HexNumber(layout.imageEnd);
+        return PackError::StubTrailingData;
     }
     if (!IsPowerOfTwo(layout.fileAlignment) || !IsPowerOfTwo(layout.sectionAlignment) ||
         layout.sectionAlignment < layout.fileAlignment) {
-        *detail = "section alignment " + Hex(layout.sectionAlignment) + ", file alignment " + Hex(layout.fileAlignment);
-        return BrandError::StubDamaged;
+        *detail = "section alignment " + HexNumber(layout.sectionAlignment) + ", file alignment " + HexNumber(layout.fileAlignment);
+        return PackError::StubDamaged;
     }
     if (layout.resourceSection < 0) {
         *detail = "no section starts where its resource directory points";
-        return BrandError::StubNotLauncher;
+        return PackError::StubNotLauncher;
     }
     const PeSection& resources = layout.sections[static_cast<size_t>(layout.resourceSection)];
     const PeDirectory& directory = headers.directories[PE_DIRECTORY_RESOURCE];
     if (directory.size > resources.VirtualExtent()) {
         *detail = "its resource directory is larger than the section " + resources.name;
-        return BrandError::StubDamaged;
+        return PackError::StubDamaged;
     }
     // Before the resources in the file: every section but those that move.
     std::vector<size_t> after = SectionsAfterResources(layout);
@@ -86,19 +80,19 @@ BrandError CheckRewritable(ByteView stub, const PeLayout& layout, std::string* d
         if (!moves && static_cast<int>(i) != layout.resourceSection && section.rawSize != 0 &&
             uint64_t(section.rawPointer) + section.rawSize > resources.rawPointer) {
             *detail = "the section " + section.name + " lies after the resources in the file";
-            return BrandError::StubLayout;
+            return PackError::StubLayout;
         }
     }
     if (after.size() > 1 || (after.size() == 1 && layout.sections[after[0]].name != RELOC_SECTION)) {
         *detail = "the section " + layout.sections[after.back()].name + " follows the resources; only " +
                   RELOC_SECTION + " can move";
-        return BrandError::StubLayout;
+        return PackError::StubLayout;
     }
     if (after.size() == 1) {
         const PeSection& reloc = layout.sections[after[0]];
         if (reloc.rawSize != 0 && reloc.rawPointer < uint64_t(resources.rawPointer) + resources.rawSize) {
             *detail = "the section " + reloc.name + " lies before the resources in the file";
-            return BrandError::StubLayout;
+            return PackError::StubLayout;
         }
     }
     // Nothing but the resources and the relocations may point where things move.
@@ -109,13 +103,13 @@ BrandError CheckRewritable(ByteView stub, const PeLayout& layout, std::string* d
                        headers.directories[i].address >= layout.sections[after[0]].virtualAddress;
         if (headers.directories[i].address >= resources.virtualAddress && !inReloc) {
             *detail = "data directory " + std::to_string(i) + " points into the resources or after them";
-            return BrandError::StubLayout;
+            return PackError::StubLayout;
         }
     }
-    return BrandError::Ok;
+    return PackError::Ok;
 }
 
-BrandError ReplaceResourceSection(ByteView stub, const PeLayout& layout, const ByteBuffer& resources,
+PackError ReplaceResourceSection(ByteView stub, const PeLayout& layout, const ByteBuffer& resources,
                                   ByteBuffer* out, std::string* detail)
 {
     const PeSection& old = layout.sections[static_cast<size_t>(layout.resourceSection)];
@@ -126,8 +120,8 @@ BrandError ReplaceResourceSection(ByteView stub, const PeLayout& layout, const B
     if (reloc != nullptr)
         end += reloc->rawSize;
     if (end > PAYLOAD_OFFSET) {
-        *detail = "it would end at " + Hex(end);
-        return BrandError::ImageTooLarge;
+        *detail = "it would end at " + HexNumber(end);
+        return PackError::ImageTooLarge;
     }
 
     out->assign(stub.data, stub.data + old.rawPointer);
@@ -168,7 +162,7 @@ BrandError ReplaceResourceSection(ByteView stub, const PeLayout& layout, const B
     }
     uint64_t checksumAt = PeChecksumOffset(layout);
     SetU32(out, checksumAt, PeChecksum(ByteView(*out), checksumAt));
-    return BrandError::Ok;
+    return PackError::Ok;
 }
 
 uint64_t PeChecksumOffset(const PeLayout& layout)

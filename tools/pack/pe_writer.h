@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "brand_error.h"
+#include "pack_error.h"
 #include "byte_io.h"
 #include "pe_image.h"
 
@@ -20,12 +20,12 @@
 // own with at most .reloc after it, and no data directory other than the
 // base relocations pointing there. Fails with StubSigned, StubTrailingData,
 // StubDamaged or StubLayout, saying why in *detail.
-BrandError CheckRewritable(ByteView stub, const PeLayout& layout, std::string* detail);
+PackError CheckRewritable(ByteView stub, const PeLayout& layout, std::string* detail);
 
 // The stub laid out again with resources (written for the resource section's
 // unchanged virtual address) as its resource section; *out is the whole new
 // file. Fails with ImageTooLarge when it would be longer than the payload offset.
-BrandError ReplaceResourceSection(ByteView stub, const PeLayout& layout, const ByteBuffer& resources,
+PackError ReplaceResourceSection(ByteView stub, const PeLayout& layout, const ByteBuffer& resources,
                                   ByteBuffer* out, std::string* detail);
 
 // The PE checksum of an image, its own checksum field counted as zero.

@@ -200,26 +200,26 @@ unsigned DimensionOf(uint8_t field)
 
 }  // namespace
 
-BrandError DecodePicture(ByteView file, unsigned width, unsigned height, ByteBuffer* dib, unsigned found[2],
-                         std::string* detail)
+PackError DecodePicture(ByteView file, unsigned width, unsigned height, ByteBuffer* dib, unsigned found[2],
+                        std::string* detail)
 {
     found[0] = found[1] = 0;
     int infoWidth = 0, infoHeight = 0, channels = 0;
     if (!SafeForDecoder(file, detail))
-        return BrandError::NotAPicture;
+        return PackError::NotAPicture;
     if (file.size > static_cast<size_t>(INT32_MAX) ||
         !stbi_info_from_memory(file.data, static_cast<int>(file.size), &infoWidth, &infoHeight, &channels)) {
         *detail = StbReason();
-        return BrandError::NotAPicture;
+        return PackError::NotAPicture;
     }
     found[0] = static_cast<unsigned>(Magnitude(infoWidth));
     found[1] = static_cast<unsigned>(Magnitude(infoHeight));
     if (found[0] != width || found[1] != height)
-        return BrandError::WrongPictureSize;
+        return PackError::WrongPictureSize;
     Pixels pixels;
     int w = 0, h = 0;
     if (!DecodeRgba(file, width, height, &pixels, &w, &h, detail))
-        return BrandError::NotAPicture;
+        return PackError::NotAPicture;
 
     const stbi_uc* rgba = pixels.get();
     for (unsigned y = 0; y < height; ++y)
@@ -228,7 +228,7 @@ BrandError DecodePicture(ByteView file, unsigned width, unsigned height, ByteBuf
             if (alpha != 0xFF) {
                 *detail = "the pixel at " + std::to_string(x) + ", " + std::to_string(y) + " has alpha " +
                           std::to_string(alpha) + " of 255";
-                return BrandError::PictureTransparent;
+                return PackError::PictureTransparent;
             }
         }
 
@@ -255,7 +255,7 @@ BrandError DecodePicture(ByteView file, unsigned width, unsigned height, ByteBuf
         }
         PadTo(dib, 4);  // the header is 40 bytes: rows pad to 4 from its start too
     }
-    return BrandError::Ok;
+    return PackError::Ok;
 }
 
 bool ReadBitmapHeader(ByteView dib, int32_t* width, int32_t* height, uint16_t* bits)
@@ -320,17 +320,17 @@ bool DescribeIconImage(ByteView data, IconImage* image, std::string* detail)
     return true;
 }
 
-BrandError ReadIconFile(ByteView file, std::vector<IconImage>* images, std::string* detail)
+PackError ReadIconFile(ByteView file, std::vector<IconImage>* images, std::string* detail)
 {
     images->clear();
     if (!file.Has(0, ICON_HEADER_SIZE) || file.U16(0) != 0 || file.U16(2) != 1 || file.U16(4) == 0) {
         *detail = file.Has(0, ICON_HEADER_SIZE) && file.U16(2) == 2 ? "a cursor" : "no icon file header";
-        return BrandError::NotAnIcon;
+        return PackError::NotAnIcon;
     }
     uint16_t count = file.U16(4);
     if (!file.Has(ICON_HEADER_SIZE, uint64_t(count) * ICON_ENTRY_SIZE)) {
         *detail = "its directory of " + std::to_string(count) + " images is cut short";
-        return BrandError::NotAnIcon;
+        return PackError::NotAnIcon;
     }
     for (uint16_t i = 0; i < count; ++i) {
         uint64_t entry = ICON_HEADER_SIZE + uint64_t(i) * ICON_ENTRY_SIZE;
@@ -341,7 +341,7 @@ BrandError ReadIconFile(ByteView file, std::vector<IconImage>* images, std::stri
                             std::to_string(DimensionOf(file.U8(entry + 1))) + ")";
         if (size == 0 || !file.Has(offset, size)) {
             *detail = which + " lies outside the file";
-            return BrandError::BadIconImage;
+            return PackError::BadIconImage;
         }
         IconImage image;
         image.data = CopyBytes(file, offset, size);
@@ -349,11 +349,11 @@ BrandError ReadIconFile(ByteView file, std::vector<IconImage>* images, std::stri
         std::string why;
         if (!DescribeIconImage(ByteView(image.data), &image, &why)) {
             *detail = which + " is " + why;
-            return BrandError::BadIconImage;
+            return PackError::BadIconImage;
         }
         images->push_back(std::move(image));
     }
-    return BrandError::Ok;
+    return PackError::Ok;
 }
 
 IconGroupEntry IconGroupEntryFor(const IconImage& image, uint16_t id)

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "brand_error.h"
 #include "byte_io.h"
+#include "pack_error.h"
 #include "resources.h"
 
 // Larger inputs are refused unread: nothing that big fits the image anyway.
@@ -22,8 +22,8 @@ const uint64_t MAX_BRAND_INPUT_SIZE = 0x200000;
 // Decodes a picture that must be width x height pixels into *dib. On failure,
 // *found holds the size found (for WrongPictureSize) and *detail the decoder's
 // words or the first pixel that is not opaque.
-BrandError DecodePicture(ByteView file, unsigned width, unsigned height, ByteBuffer* dib, unsigned found[2],
-                         std::string* detail);
+PackError DecodePicture(ByteView file, unsigned width, unsigned height, ByteBuffer* dib, unsigned found[2],
+                        std::string* detail);
 
 // The size and depth a bitmap resource's header declares; false when it is
 // no bitmap with a header of at least 40 bytes.
@@ -47,7 +47,7 @@ bool DescribeIconImage(ByteView data, IconImage* image, std::string* detail);
 
 // Splits an icon file into its images, in its directory's order. Fails with
 // NotAnIcon or BadIconImage.
-BrandError ReadIconFile(ByteView file, std::vector<IconImage>* images, std::string* detail);
+PackError ReadIconFile(ByteView file, std::vector<IconImage>* images, std::string* detail);
 
 // The entry of an icon group for an image.
 IconGroupEntry IconGroupEntryFor(const IconImage& image, uint16_t id);
