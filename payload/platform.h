@@ -7,11 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "windows_api.h"
+
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
 #include <direct.h>
 #include <io.h>
 #else

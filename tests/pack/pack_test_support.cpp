@@ -11,10 +11,7 @@
 #include "resources.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "windows_api.h"
 #else
 #include <fcntl.h>
 #include <spawn.h>

@@ -3,10 +3,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "windows_api.h"
 #include "host_files.h"
 #else
 #include <cerrno>
