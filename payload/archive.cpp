@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "byte_order.h"
+#include "archive_input.h"
 #include "compressed.h"
-#include "digest.h"
 #include "pe_headers.h"
 #include "platform.h"
 
@@ -163,93 +163,28 @@ bool FindCertificateTable(FILE* file, uint64_t* offset, uint64_t* size)
     return true;
 }
 
-PayloadError OpenPayload(PayloadReader* reader, const char* path)
+bool OpenStoredArchive(PayloadReader* reader, uint64_t fileEnd)
 {
-    *reader = PayloadReader();
-    reader->file = fopen(path, "rb");
-    if (reader->file == nullptr)
-        return reader->error = PayloadError::CannotOpenLauncher;
-    // Data is read in large blocks straight into the caller's buffer; a stream
-    // buffer would only add a copy and split each block into three reads.
-    setvbuf(reader->file, nullptr, _IONBF, 0);
-    if (FindCertificateTable(reader->file, &reader->certOffset, &reader->certSize) &&
-        reader->certOffset >= PAYLOAD_OFFSET)
-        reader->limit = reader->certOffset;
-    uint64_t fileEnd = 0;
-    if (!FileEnd(reader->file, &fileEnd)) {
-        fclose(reader->file);
-        reader->file = nullptr;
-        return reader->error = PayloadError::ReadFailed;
-    }
-    // A compressed archive is found through its end record, before a
-    // certificate table wherever that starts. One that cannot be read says so
-    // at the first NextPayloadEntry.
-    uint64_t certEnd = reader->certSize != 0 && reader->certOffset <= fileEnd ? reader->certOffset : fileEnd;
-    if (OpenCompressedArchive(reader, certEnd))
-        return PayloadError::Ok;
     reader->end = std::min(fileEnd, reader->limit);
     // One small read at the end says whether there is a record to verify.
     if (FindIntegrityRecord(reader->file, reader->end, &reader->record, &reader->recordOffset)) {
         reader->limit = reader->end = reader->recordOffset;
         reader->integrity = IntegrityState::Unsupported;
-        if (reader->record.version == INTEGRITY_VERSION && reader->record.algorithm == INTEGRITY_XXH3_128) {
-            reader->digest = new ArchiveDigest();
-            reader->integrity = IntegrityState::Pending;
-            if (!reader->digest->Valid()) {  // no memory for its state: read unverified
-                delete reader->digest;
-                reader->digest = nullptr;
-                reader->integrity = IntegrityState::Unsupported;
-            }
-        }
+        if (reader->record.version == INTEGRITY_VERSION && reader->record.algorithm == INTEGRITY_XXH3_128)
+            StartIntegrity(reader);  // without memory for its state: read unverified
     }
     // A file shorter than PAYLOAD_OFFSET simply holds an empty archive: the
     // first header read comes back short.
     if (SeekFile(reader->file, PAYLOAD_OFFSET) != 0) {
-        fclose(reader->file);
-        reader->file = nullptr;
-        return reader->error = PayloadError::ReadFailed;
+        reader->error = PayloadError::ReadFailed;
+        return false;
     }
     reader->pos = PAYLOAD_OFFSET;
-    return PayloadError::Ok;
+    return true;
 }
 
-// Reads exactly count bytes unless the file ends, never past the limit.
-size_t ReadArchiveBytes(PayloadReader* reader, void* buffer, size_t count)
+bool NextStoredEntry(PayloadReader* reader, PayloadEntryHeader* header)
 {
-    uint64_t room = reader->limit > reader->pos ? reader->limit - reader->pos : 0;
-    if (count > room)
-        count = static_cast<size_t>(room);
-    size_t got = count == 0 ? 0 : fread(buffer, 1, count, reader->file);
-    reader->pos += got;
-    if (reader->digest != nullptr)
-        reader->digest->Update(buffer, got);
-    if (got < count && ferror(reader->file))
-        reader->error = PayloadError::ReadFailed;
-    return got;
-}
-
-// At the archive's end: every byte up to the record has passed the digest.
-void ConcludeIntegrity(PayloadReader* reader)
-{
-    if (reader->integrity != IntegrityState::Pending)
-        return;
-    unsigned char digest[DIGEST_SIZE];
-    reader->digest->Final(digest);
-    bool match = reader->digest->Valid() && reader->entries == reader->record.entries &&
-                 memcmp(digest, reader->record.digest, DIGEST_SIZE) == 0;
-    delete reader->digest;
-    reader->digest = nullptr;
-    reader->integrity = match ? IntegrityState::Verified : IntegrityState::Mismatch;
-    if (!match)
-        reader->error = PayloadError::IntegrityMismatch;
-}
-
-bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header)
-{
-    if (reader->file == nullptr || reader->error != PayloadError::Ok)
-        return false;
-    if (reader->compressed != nullptr)
-        return NextCompressedEntry(reader, header);
     if (reader->digest == nullptr && reader->remaining > 0) {
         // Nothing to verify: skip the data unread. Data cut short by the
         // file's end shows here as it would when read.
@@ -270,7 +205,7 @@ bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header)
     unsigned char scratch[4096];
     while (reader->remaining > 0) {
         size_t want = reader->remaining < sizeof scratch ? reader->remaining : sizeof scratch;
-        if (ReadPayloadData(reader, scratch, want) == 0)
+        if (ReadStoredData(reader, scratch, want) == 0)
             return false;
     }
     unsigned char raw[ENTRY_HEADER_SIZE];
@@ -299,10 +234,8 @@ bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header)
     return true;
 }
 
-size_t ReadPayloadData(PayloadReader* reader, void* buffer, size_t capacity)
+size_t ReadStoredData(PayloadReader* reader, void* buffer, size_t capacity)
 {
-    if (reader->compressed != nullptr)
-        return ReadCompressedData(reader, buffer, capacity);
     if (reader->remaining == 0 || reader->error != PayloadError::Ok)
         return 0;
     size_t want = capacity < reader->remaining ? capacity : reader->remaining;
@@ -311,14 +244,4 @@ size_t ReadPayloadData(PayloadReader* reader, void* buffer, size_t capacity)
     if (got < want && reader->error == PayloadError::Ok)
         reader->error = PayloadError::TruncatedData;
     return got;
-}
-
-void ClosePayload(PayloadReader* reader)
-{
-    if (reader->file != nullptr)
-        fclose(reader->file);
-    reader->file = nullptr;
-    delete reader->digest;
-    reader->digest = nullptr;
-    CloseCompressedArchive(reader);
 }

@@ -229,8 +229,9 @@ bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header);
 size_t ReadPayloadData(PayloadReader* reader, void* buffer, size_t capacity);
 void ClosePayload(PayloadReader* reader);
 
-// For the compressed reader: reads up to count bytes at the reader's
-// position, never past its limit, passing them to the digest; and concludes
-// the integrity record once the archive is read to its end.
-size_t ReadArchiveBytes(PayloadReader* reader, void* buffer, size_t count);
-void ConcludeIntegrity(PayloadReader* reader);
+// The stored reader's side, behind the verbs above (payload_reader.cpp),
+// which hand over here when the file holds no compressed archive. fileEnd:
+// the file's length. False, with reader->error, when it cannot be read.
+bool OpenStoredArchive(PayloadReader* reader, uint64_t fileEnd);
+bool NextStoredEntry(PayloadReader* reader, PayloadEntryHeader* header);
+size_t ReadStoredData(PayloadReader* reader, void* buffer, size_t capacity);

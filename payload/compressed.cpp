@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "archive_input.h"
 #include "byte_order.h"
 #include "digest.h"
 #include "lzma_stream.h"
@@ -267,12 +268,10 @@ bool OpenCompressedArchive(PayloadReader* reader, uint64_t end)
     }
     // Every byte of it passes the digest, so the record is concluded in the
     // same pass that stages.
-    reader->digest = new (std::nothrow) ArchiveDigest();
-    if (reader->digest == nullptr || !reader->digest->Valid()) {
+    if (!StartIntegrity(reader)) {
         Fail(reader, PayloadError::OutOfMemory);
         return true;
     }
-    reader->integrity = IntegrityState::Pending;
     if (SeekFile(reader->file, start) != 0) {
         Fail(reader, PayloadError::ReadFailed);
         return true;

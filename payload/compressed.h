@@ -123,8 +123,8 @@ uint64_t BarrierOffset(uint64_t start, uint64_t recordOffset, bool* sound);
 bool FindEndRecord(FILE* file, uint64_t end, IntegrityRecord* record, uint64_t* start, uint64_t* offset);
 
 // The reader's side, behind OpenPayload, NextPayloadEntry, ReadPayloadData and
-// ClosePayload (archive.cpp), which hand over here once OpenCompressedArchive
-// has found an end record.
+// ClosePayload (payload_reader.cpp), which hand over here once
+// OpenCompressedArchive has found an end record.
 struct CompressedReader;
 // end: the file's end, or where a certificate table starts. Returns false
 // when the file holds no compressed archive (no end record); otherwise true,
