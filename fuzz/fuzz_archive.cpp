@@ -41,12 +41,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "archive.h"
 #include "byte_order.h"
 #include "compressed.h"
+#include "pe_headers.h"
 #include "stage.h"
 
 #define XXH_INLINE_ALL
@@ -213,7 +215,7 @@ bool DigestMatches(const Launcher& l, const ModelRecord& r)
 
 // What the archive holds, walked over the input bytes without the reader.
 struct Model {
-    enum Ending { End, NoNul, Unsafe, Truncated, TooLong } ending = End;
+    enum Ending { End, NoNul, Unsafe, Duplicate, Truncated, TooLong, CutShort } ending = End;
     struct Entry {
         std::string name;
         uint32_t size;
@@ -223,9 +225,43 @@ struct Model {
     uint64_t stopPos = 0;        // archive offset where the walk stopped
 };
 
+// A name as Windows compares it: ASCII letters in upper case, except the
+// second byte of what a byte from 0x81 up begins.
+std::string NameKey(const std::string& name)
+{
+    std::string key = name;
+    for (size_t i = 0; i < key.size(); ++i) {
+        if (static_cast<unsigned char>(key[i]) >= 0x81)
+            ++i;
+        else if (key[i] >= 'a' && key[i] <= 'z')
+            key[i] = static_cast<char>(key[i] - 'a' + 'A');
+    }
+    return key;
+}
+
+// A compressed archive's magic where the image ends, with no end record (the
+// stored checks run only then): a compressed launcher cut short, which is
+// never read as a stored one.
+bool CutShort(const Launcher& l)
+{
+    uint64_t imageEnd = 0;
+    bool cut = false;
+    if (FILE* file = fopen(g_launcher.c_str(), "rb")) {
+        cut = FindImageEnd(file, &imageEnd) && imageEnd + sizeof COMPRESSED_MAGIC <= l.headSize &&
+              memcmp(l.head + imageEnd, COMPRESSED_MAGIC, sizeof COMPRESSED_MAGIC) == 0;
+        fclose(file);
+    }
+    return cut;
+}
+
 Model Walk(const Launcher& l, uint64_t end, size_t stageDirLength)
 {
     Model m;
+    if (CutShort(l)) {
+        m.ending = Model::CutShort;
+        return m;
+    }
+    std::set<std::string> keys;
     uint64_t pos = 0;
     uint64_t avail = end - PAYLOAD_OFFSET;  // archive bytes before the end
     for (;;) {
@@ -248,6 +284,10 @@ Model Walk(const Launcher& l, uint64_t end, size_t stageDirLength)
         m.entries.push_back(e);
         if (!IsSafeEntryName(e.name.c_str())) {
             m.ending = Model::Unsafe;
+            return m;
+        }
+        if (!keys.insert(NameKey(e.name)).second) {
+            m.ending = Model::Duplicate;
             return m;
         }
         if (stageDirLength + 1 + e.name.size() + 1 > STAGE_PATH_SIZE) {
@@ -336,6 +376,12 @@ void CheckReader(const Launcher& l, uint64_t* archiveEnd, bool* mismatch)
     case Model::Unsafe:
         Check(reader.error == PayloadError::UnsafeName, "unsafe name not reported");
         break;
+    case Model::Duplicate:
+        Check(reader.error == PayloadError::DuplicateName, "a name that comes again not reported");
+        break;
+    case Model::CutShort:
+        Check(reader.error == PayloadError::ArchiveCutShort, "a cut compressed archive not reported");
+        break;
     case Model::Truncated:
         Check(reader.error == PayloadError::TruncatedData, "truncated data not reported");
         break;
@@ -353,7 +399,7 @@ void CheckStaging(const Launcher& l, uint64_t archiveEnd, bool mismatch)
 
     // The files staging must have left: the last entry of each name, written in
     // full. The entry staging stopped at leaves nothing under its name.
-    bool lastRefused = model.ending != Model::End && model.ending != Model::NoNul;
+    bool lastRefused = model.ending != Model::End && model.ending != Model::NoNul && model.ending != Model::CutShort;
     size_t whole = model.entries.size() - (lastRefused ? 1 : 0);
     std::map<std::string, const Model::Entry*> expected;
     for (size_t i = 0; i < whole; ++i)
@@ -367,6 +413,9 @@ void CheckStaging(const Launcher& l, uint64_t archiveEnd, bool mismatch)
         Check(result.error == PayloadError::IntegrityMismatch, "staging stopped for another reason",
               PayloadErrorText(result.error));
     Check(result.entries == whole, "staging counted a different number of entries");
+    if (model.ending == Model::CutShort)
+        Check(result.error == PayloadError::ArchiveCutShort, "staging stopped for another reason",
+              PayloadErrorText(result.error));
 
     std::vector<std::string> top = List(g_root);
     Check(top.size() == 2, "something was written beside the staging folder");

@@ -66,8 +66,13 @@ static bool IsDeviceName(const char* name)
     for (const char* device : fixed)
         if (strcmp(upper, device) == 0)
             return true;
-    if (stem == 4 && (memcmp(upper, "COM", 3) == 0 || memcmp(upper, "LPT", 3) == 0))
-        return upper[3] >= '0' && upper[3] <= '9';
+    if (stem == 4 && (memcmp(upper, "COM", 3) == 0 || memcmp(upper, "LPT", 3) == 0)) {
+        // Windows reserves COM¹ to LPT³ too: 0xB9, 0xB2 and 0xB3 are those
+        // digits in the Western code pages. Elsewhere such a last byte is a
+        // letter or half a character: refusing that name costs nothing.
+        unsigned char digit = static_cast<unsigned char>(upper[3]);
+        return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+    }
     return false;
 }
 

@@ -89,7 +89,10 @@ enum class PayloadSide {
     X(UnknownArchive, Damage, Archive, "compressed archive of a format, codec or method this reader does not know") \
     X(DictionaryTooLarge, Damage, Archive, "compressed archive needs a dictionary over 64 MiB")               \
     X(DamagedArchive, Damage, Archive, "compressed data does not decode to the sizes the archive declares")   \
-    X(OutOfMemory, System, Room, "not enough memory to decompress the archive")
+    X(OutOfMemory, System, Room, "not enough memory to decompress the archive")                               \
+    X(ArchiveCutShort, Damage, Archive, "the compressed archive is cut short: its end record is missing")    \
+    X(DuplicateName, Damage, Archive, "entry name equals an earlier entry's, ignoring case")                 \
+    X(TooManyEntries, Damage, Archive, "more entries than a launcher file holds (1,048,576)")
 
 enum class PayloadError {
 #define PAYLOAD_ERROR_ENUM(name, kind, side, text) name,
@@ -134,7 +137,8 @@ void EncodeEntryHeader(const char* name, uint32_t size, unsigned char* raw);
 // True when name is one bare Windows file name: not empty, not "." or "..",
 // none of \ / : * ? " < > |, no byte below 0x20, no trailing dot or space, not
 // a device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$ in any
-// case, with or without an extension). Bytes from 0x80 up are allowed: names
+// case, with or without an extension, and COM or LPT followed by the
+// superscript digits 1, 2 or 3 as Windows' ANSI code pages hold them). Bytes from 0x80 up are allowed: names
 // are in an ANSI code page. The test is bytewise, so a double-byte character
 // whose trail byte is '\' or '|' is refused too: on a system with another
 // code page that byte would be a separator.
@@ -184,6 +188,11 @@ enum class IntegrityState {
 
 class ArchiveDigest;
 struct CompressedReader;
+struct NameSet;
+
+// No launcher carries more entries than this; an archive that claims more is
+// refused before the reader's memory for their names grows past 16 MiB.
+const uint32_t MAX_ARCHIVE_ENTRIES = 1u << 20;
 
 // A forward-only reader over a launcher file's archive. Verbs: OpenPayload,
 // NextPayloadEntry, ReadPayloadData, ClosePayload. The same verbs read a
@@ -211,17 +220,22 @@ struct PayloadReader {
     uint64_t recordOffset = 0;
     ArchiveDigest* digest = nullptr;  // owned; while integrity is Pending
     CompressedReader* compressed = nullptr;  // owned; for a compressed archive
+    NameSet* names = nullptr;   // owned; the names read so far, to refuse one that comes again
     PayloadError error = PayloadError::Ok;
 };
 
 // Opens path, finds a certificate table and an integrity record, and
 // positions the reader at PAYLOAD_OFFSET; or finds a compressed archive's end
-// record and positions the reader at its start.
+// record and positions the reader at its start. A compressed archive's header
+// right after the image without an end record is a file cut short
+// (ArchiveCutShort, at the first NextPayloadEntry), never read as stored.
 PayloadError OpenPayload(PayloadReader* reader, const char* path);
 // Reads the next header, first skipping what is left of the current entry's
 // data. Returns true with *header filled; false at the end of the archive
 // (reader->error Ok) or on a fault (reader->error says which). A name that
-// is not safe is reported as UnsafeName with *header still filled.
+// is not safe is reported as UnsafeName, and one equal to an earlier entry's
+// ignoring ASCII case (on Windows the second would replace the first) as
+// DuplicateName, with *header still filled.
 bool NextPayloadEntry(PayloadReader* reader, PayloadEntryHeader* header);
 // Reads up to capacity bytes of the current entry's data. Returns 0 once the
 // entry is consumed; when the file ends first, sets TruncatedData (or

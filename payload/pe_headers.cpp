@@ -72,3 +72,24 @@ bool ReadPeHeaders(FILE* file, PeHeaders* headers)
     size_t got = fread(head, 1, sizeof head, file);
     return ParseNtHeaders(head, got, nt, headers);
 }
+
+bool FindImageEnd(FILE* file, uint64_t* end)
+{
+    PeHeaders headers;
+    if (!ReadPeHeaders(file, &headers) || headers.sectionCount > PE_MAX_SECTIONS || headers.sizeOfHeaders == 0)
+        return false;
+    uint64_t last = headers.sizeOfHeaders;
+    if (SeekFile(file, headers.sectionTable) != 0)
+        return false;
+    for (unsigned i = 0; i < headers.sectionCount; ++i) {
+        unsigned char section[PE_SECTION_HEADER_SIZE];
+        if (fread(section, 1, sizeof section, file) != sizeof section)
+            return false;
+        uint32_t rawSize = ReadLE32(section + PE_SECTION_RAW_SIZE_AT);
+        uint64_t rawEnd = static_cast<uint64_t>(ReadLE32(section + PE_SECTION_RAW_POINTER_AT)) + rawSize;
+        if (rawSize != 0 && rawEnd > last)
+            last = rawEnd;
+    }
+    *end = last;
+    return true;
+}

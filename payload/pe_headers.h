@@ -13,6 +13,11 @@ const uint16_t PE32_MAGIC = 0x10B;
 const uint16_t PE32_PLUS_MAGIC = 0x20B;
 const unsigned PE_MAX_SECTIONS = 96;     // the loader's own limit
 const size_t PE_SECTION_HEADER_SIZE = 40;
+// In a section header.
+const size_t PE_SECTION_VIRTUAL_SIZE_AT = 8;
+const size_t PE_SECTION_VIRTUAL_ADDRESS_AT = 12;
+const size_t PE_SECTION_RAW_SIZE_AT = 16;
+const size_t PE_SECTION_RAW_POINTER_AT = 20;
 const uint16_t PE_MACHINE_I386 = 0x14C;
 const uint16_t PE_MACHINE_AMD64 = 0x8664;
 
@@ -38,3 +43,6 @@ struct PeHeaders {
 bool ParsePeHeaders(const unsigned char* bytes, size_t size, PeHeaders* headers);
 // The same, read from a file.
 bool ReadPeHeaders(FILE* file, PeHeaders* headers);
+// The end of the image's last section's raw data (or of its headers, if
+// larger), read from the section table. False when file is not a PE image.
+bool FindImageEnd(FILE* file, uint64_t* end);

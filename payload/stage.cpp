@@ -60,7 +60,7 @@ bool StagePayloadFile(const char* launcherPath, const char* stageDir,
     // cut short before it has lost its archive, and staging nothing from it is
     // no complete staging. Reading the last filler byte leaves the stream at
     // the payload offset, where the reader expects it.
-    if (reader.compressed == nullptr &&
+    if (reader.compressed == nullptr && reader.error == PayloadError::Ok &&
         (SeekFile(reader.file, PAYLOAD_OFFSET - 1) != 0 || fgetc(reader.file) == EOF)) {
         return Close(&reader, result, PayloadError::NoArchive, nullptr);
     }

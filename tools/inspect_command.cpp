@@ -71,7 +71,8 @@ int ListOrCheck(const Arguments& args, bool print)
         PrintTextReport(report, error, branded ? &branding : nullptr);
     if (error != PayloadError::Ok)
         return ReportDamage(file, error, report.errorOffset, report.errorName,
-                            report.compressed && report.errorOffset == report.archiveStart);
+                            (report.compressed && report.errorOffset == report.archiveStart) ||
+                                error == PayloadError::ArchiveCutShort);
     if (!report.compressed && report.fileSize < PAYLOAD_OFFSET) {
         // As for the launcher's own staging: a file cut short has lost its archive.
         Message(file + ": damaged: " + PayloadErrorText(PayloadError::NoArchive));

@@ -380,6 +380,14 @@ TEST(PackTool, DamagedArchivesAreReportedWithAFailingStatus)
         {"an unsafe name", MakeLauncherBytes(image, {{"good.txt", {'g'}}, {"..\\evil.dll", {'e'}}}),
          "not a bare file name"},
         {"truncated data", truncated, "shorter than its size field"},
+        // On Windows the second would replace the first: check would vouch
+        // for a setup program that is not the one that runs.
+        {"a name that comes again", MakeLauncherBytes(image, {{"good.txt", {'g'}}, {"good.txt", Pattern(1280, 2)}}),
+         "equals an earlier entry's"},
+        {"a name equal ignoring case", MakeLauncherBytes(image, {{"good.txt", {'g'}}, {"GOOD.txt", {'e'}}}),
+         "equals an earlier entry's"},
+        {"a name with no form in the code page", MakeLauncherBytes(image, {{"good.txt", {'g'}}, {"abc\x81", {'e'}}}),
+         "cannot be converted"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -585,6 +593,16 @@ TEST(PackTool, CompressedBuildListCheckExtract)
     EXPECT_NE(std::string::npos, refused.err.find("damaged: ")) << refused.err;
     EXPECT_EQ(1, Pack({"extract", damaged, ws.dir / "partial"}).status);
     EXPECT_FALSE(PathExists(JoinPath(ws.dir / "partial", "licence.txt")));
+    // Cut short, it lost its end record: said so, and never read as a stored archive.
+    launcher.resize(report.entries[2].offset + 10);
+    ASSERT_TRUE(WriteFileBytes(damaged, launcher));
+    for (const char* command : {"list", "check"}) {
+        Captured cut = Pack({command, damaged});
+        EXPECT_EQ(1, cut.status) << command;
+        EXPECT_NE(std::string::npos, cut.err.find("the compressed archive is cut short")) << cut.err;
+    }
+    EXPECT_EQ(1, Pack({"extract", damaged, ws.dir / "cut"}).status);
+    EXPECT_TRUE(ListFolder(ws.dir / "cut").empty());
     std::string older = ws.dir / "older.exe";
     WriteFileBytes(older, VersionedPeImage("Quorvane"));
     Captured old = Pack({"build", "-o", ws.dir / "x.exe", "--stub", older, "--compress", "lzma", ws.payload});

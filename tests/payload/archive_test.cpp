@@ -49,7 +49,7 @@ TEST(ArchiveFormat, OnlyBareWindowsFileNamesAreSafe)
         "", ".", "..", "a\\b", "..\\evil.dll", "a/b", "/etc/passwd", "C:evil", "a*b", "a?b",
         "a\"b", "a<b", "a>b", "a|b", "tab\there", "bell\x07", "trailing.", "trailing ",
         "CON", "con", "Con.txt", "PRN.log", "AUX", "NUL.tar.gz", "COM0", "com9.dat",
-        "LPT1", "lpt5.x", "CONIN$", "conout$.txt", "CON .txt",
+        "LPT1", "lpt5.x", "CONIN$", "conout$.txt", "CON .txt", "COM\xB9", "lpt\xB2.txt", "Com\xB3.log",
         "\x95\x5c.txt",  // a GBK character whose trail byte is a backslash
     };
     for (const char* name : unsafe)

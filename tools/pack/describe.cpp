@@ -86,10 +86,14 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
     if (reader.integrity == IntegrityState::Pending)
         block = HeapBlock(READ_BLOCK_SIZE);
     PayloadEntryHeader header = {};
-    while (NextPayloadEntry(&reader, &header)) {
+    bool convertible = true;
+    while (convertible && NextPayloadEntry(&reader, &header)) {
         ListedEntry entry;
         entry.storedName = header.name;
-        if (!CodePageToUtf8(codePage, entry.storedName, &entry.utf8Name))
+        // A name with no form in the code page stops staging (extract), so
+        // it is damage here too: listed, and the first fault.
+        convertible = CodePageToUtf8(codePage, entry.storedName, &entry.utf8Name);
+        if (!convertible)
             entry.utf8Name.clear();
         entry.size = header.size;
         entry.packedSize = header.packedSize;
@@ -109,11 +113,18 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
     report->editions = FindEditions(names);
     report->integrity = reader.integrity;
     // Skipping the last entry's data is where a short file shows.
-    report->error = reader.error;
+    report->error = convertible ? reader.error : PayloadError::NameNotConvertible;
     if (reader.error == PayloadError::ReadFailed)
         report->reason = HostErrorText();
-    if (report->compressed && reader.error != PayloadError::Ok && reader.error != PayloadError::ReadFailed &&
-        reader.error != PayloadError::IntegrityMismatch) {
+    if (!convertible || reader.error == PayloadError::DuplicateName || reader.error == PayloadError::TooManyEntries) {
+        report->errorOffset = reader.headerOffset;
+        report->errorName = header.name;
+        report->archiveEnd = report->errorOffset;
+    } else if (reader.error == PayloadError::ArchiveCutShort) {
+        report->errorOffset = reader.start;
+        report->archiveStart = report->archiveEnd = reader.start;
+    } else if (report->compressed && reader.error != PayloadError::Ok && reader.error != PayloadError::ReadFailed &&
+               reader.error != PayloadError::IntegrityMismatch) {
         // The entry last begun is at fault, or before any the archive's own header.
         report->errorOffset = reader.entries == 0 ? reader.start : reader.headerOffset;
         if (reader.entries > 0 && reader.error != PayloadError::NameWithoutNul)

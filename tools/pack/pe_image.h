@@ -18,11 +18,6 @@
 
 // In the optional header, PE32 and PE32+ alike.
 const size_t PE_CHECKSUM_AT = 64;
-// In a section header.
-const size_t PE_SECTION_VIRTUAL_SIZE_AT = 8;
-const size_t PE_SECTION_VIRTUAL_ADDRESS_AT = 12;
-const size_t PE_SECTION_RAW_SIZE_AT = 16;
-const size_t PE_SECTION_RAW_POINTER_AT = 20;
 
 struct PeSection {
     std::string name;  // up to 8 bytes, trailing NULs dropped
@@ -64,9 +59,6 @@ bool ReadImageResources(ByteView image, ResourceDirectory* root, uint32_t* rva, 
 
 // "MZ" at the start, and "PE\0\0" and a whole file header where the DOS header points.
 bool HasPeSignatures(const unsigned char* bytes, size_t size);
-// The end of the image's last section's raw data (or of its headers, if
-// larger), read from the section table. False when file is not a PE image.
-bool FindImageEnd(FILE* file, uint64_t* end);
 // The value of a string in the image's version block (InternalName,
 // PayloadFormats...): in its resource section's tree, RT_VERSION's lowest
 // numbered name and its lowest language, read as branding reads them. False
