@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "byte_order.h"
 #include "compressed.h"
@@ -193,9 +194,9 @@ PayloadError OpenPayload(PayloadReader* reader, const char* path)
         reader->limit = reader->end = reader->recordOffset;
         reader->integrity = IntegrityState::Unsupported;
         if (reader->record.version == INTEGRITY_VERSION && reader->record.algorithm == INTEGRITY_XXH3_128) {
-            reader->digest = new ArchiveDigest();
+            reader->digest = new (std::nothrow) ArchiveDigest();
             reader->integrity = IntegrityState::Pending;
-            if (!reader->digest->Valid()) {  // no memory for its state: read unverified
+            if (reader->digest == nullptr || !reader->digest->Valid()) {  // no memory for it: read unverified
                 delete reader->digest;
                 reader->digest = nullptr;
                 reader->integrity = IntegrityState::Unsupported;
