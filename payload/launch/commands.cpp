@@ -1,8 +1,8 @@
 #include "commands.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "join_text.h"
 #include "platform.h"
 #include "stage.h"
 
@@ -19,9 +19,9 @@ const unsigned long MISSING_PROGRAM = ENOENT;
 #define HAND_OVER_NAME "currentpath.txt"
 
 const EditionCommand EDITION_COMMANDS[4] = {
-    {IDC_SETUP_SIMPLIFIED, true, true, "%s" SEPARATOR "ZelkSetupgb.exe"},
-    {IDC_SETUP_TRADITIONAL, true, false, "%s" SEPARATOR "ZelkSetupbig5.exe"},
-    {IDC_SETUP_ENGLISH, true, false, "%s" SEPARATOR "ZelkSetupEnglish.exe"},
+    {IDC_SETUP_SIMPLIFIED, true, true, "ZelkSetupgb.exe"},
+    {IDC_SETUP_TRADITIONAL, true, false, "ZelkSetupbig5.exe"},
+    {IDC_SETUP_ENGLISH, true, false, "ZelkSetupEnglish.exe"},
     {IDC_EXIT_SETUP, false, false, nullptr},
 };
 
@@ -38,13 +38,13 @@ bool IsLeadByte(unsigned codePage, char c)
 #endif
 }
 
-// Formats one "%s..." path into a zero-filled STAGE_PATH_SIZE buffer; false
-// when it does not fit, since a cut-short path names some other file.
-bool FormatPath(char* out, const char* format, const char* folder)
+// Joins a file's name to its folder in a zero-filled STAGE_PATH_SIZE buffer;
+// false when the path does not fit, since a cut-short path names some other
+// file.
+bool JoinPath(char* out, const char* folder, const char* name)
 {
     memset(out, 0, STAGE_PATH_SIZE);
-    int len = snprintf(out, STAGE_PATH_SIZE, format, folder);
-    return len >= 0 && static_cast<size_t>(len) < STAGE_PATH_SIZE;
+    return JoinText(out, STAGE_PATH_SIZE, {folder, SEPARATOR, name});
 }
 
 // Leaves currentpath.txt in the staging folder: the launcher's own folder,
@@ -55,7 +55,7 @@ bool FormatPath(char* out, const char* format, const char* folder)
 void WriteCurrentPath(const char* stageDir, StageFolder* stage)
 {
     char handOver[STAGE_PATH_SIZE];
-    if (!FormatPath(handOver, "%s" SEPARATOR HAND_OVER_NAME, stageDir))
+    if (!JoinPath(handOver, stageDir, HAND_OVER_NAME))
         return;  // its path would not fit
     char folder[STAGE_PATH_SIZE];
     memset(folder, 0, sizeof folder);
@@ -196,7 +196,7 @@ CommandOutcome RunEditionCommand(int buttonId, char* stageDir, const StageOption
     unsigned long* error = startError != nullptr ? startError : &ignored;
     *error = 0;
     char program[STAGE_PATH_SIZE];
-    if (command->programFormat == nullptr || !FormatPath(program, command->programFormat, stageDir)) {
+    if (command->programName == nullptr || !JoinPath(program, stageDir, command->programName)) {
         *error = MISSING_PROGRAM;
         return CommandOutcome::CannotStart;
     }

@@ -16,7 +16,7 @@ struct EditionCommand {
     int buttonId;
     bool stages;                // stages the payload
     bool writesCurrentPath;     // leaves currentpath.txt
-    const char* programFormat;  // applied to the staging path; nullptr: starts nothing
+    const char* programName;    // the setup program, in the staging folder; nullptr: starts nothing
 };
 
 // The command table, in button-id order.

@@ -329,7 +329,7 @@ TEST(IncompleteStaging, StartsNothing)
         SCOPED_TRACE(buttonId);
         const EditionCommand* command = FindEditionCommand(buttonId);
         ASSERT_NE(nullptr, command);
-        std::string program = std::string(command->programFormat).substr(3);  // past "%s" and the separator
+        std::string program = command->programName;
         Bytes setup = SetupProgram();
 
         {
