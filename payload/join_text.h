@@ -1,7 +1,7 @@
 // Paths and names put together in fixed buffers: all the staging and the
 // edition commands need of snprintf. With MinGW's C++ headers snprintf is
-// mingw-w64's own printf, whose floating-point conversions would be a fifth
-// of the launcher's code for these few joins.
+// mingw-w64's own printf, whose floating-point conversions would add about a
+// third to the launcher's code for these few joins.
 #pragma once
 
 #include <cstddef>
