@@ -1,6 +1,7 @@
 #include "wnd.h"
 
 #include <cstring>
+#include <new>
 
 #include "app.h"
 
@@ -38,7 +39,9 @@ BOOL CString::LoadString(UINT id)
     if (length <= 0 || text == nullptr)
         return FALSE;
     // Strings of one block sit back to back without terminators.
-    m_pszText = new wchar_t[static_cast<size_t>(length) + 1];
+    m_pszText = new (std::nothrow) wchar_t[static_cast<size_t>(length) + 1];
+    if (m_pszText == nullptr)
+        return FALSE;  // no memory for it: as a string that is not there
     memcpy(m_pszText, text, static_cast<size_t>(length) * sizeof(wchar_t));
     m_pszText[length] = L'\0';
     return TRUE;

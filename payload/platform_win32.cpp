@@ -2,8 +2,9 @@
 // checked by their final paths. Starting a program is in start_win32.cpp.
 #include "platform.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "join_text.h"
 
 StageFolder::~StageFolder()
 {
@@ -62,16 +63,14 @@ bool LiesIn(const StageFolder& folder, HANDLE handle, const char* name)
     char expected[2 * MAX_PATH];
     size_t len = strlen(folder.finalPath);
     const char* separator = len > 0 && folder.finalPath[len - 1] == '\\' ? "" : "\\";
-    int wanted = snprintf(expected, sizeof expected, "%s%s%s", folder.finalPath, separator, name);
     char actual[2 * MAX_PATH];
-    return wanted > 0 && static_cast<size_t>(wanted) < sizeof expected && FinalPath(handle, actual, sizeof actual) &&
-           lstrcmpiA(expected, actual) == 0;
+    return JoinText(expected, sizeof expected, {folder.finalPath, separator, name}) &&
+           FinalPath(handle, actual, sizeof actual) && lstrcmpiA(expected, actual) == 0;
 }
 
 bool JoinStagePath(const StageFolder& folder, const char* name, char* out)
 {
-    int len = snprintf(out, MAX_PATH, "%s\\%s", folder.path, name);
-    return len > 0 && len < MAX_PATH;
+    return JoinText(out, MAX_PATH, {folder.path, "\\", name});
 }
 
 // Removes whatever has name in the folder, unless it is a folder (a link to
@@ -161,9 +160,10 @@ bool LockStageFolder(StageFolder* folder, void (*waiting)(void* context), void* 
     uint64_t hash = 14695981039346656037ull;
     for (const char* c = key; *c != '\0'; ++c)
         hash = (hash ^ static_cast<unsigned char>(*c)) * 1099511628211ull;
+    char digits[HEX64_SIZE];
+    WriteHex64(hash, digits);
     char name[64];
-    snprintf(name, sizeof name, "Local\\QuorvaneStaging-%08lx%08lx", static_cast<unsigned long>(hash >> 32),
-             static_cast<unsigned long>(hash & 0xFFFFFFFFu));
+    JoinText(name, sizeof name, {"Local\\QuorvaneStaging-", digits});
     HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
     if (mutex == nullptr)
         return false;

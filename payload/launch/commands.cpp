@@ -1,8 +1,8 @@
 #include "commands.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "join_text.h"
 #include "platform.h"
 #include "stage.h"
 
@@ -31,14 +31,13 @@ bool IsLeadByte(unsigned codePage, char c)
 #endif
 }
 
-// Joins the staging folder and a file name into a zero-filled
-// STAGE_PATH_SIZE buffer; false when it does not fit, since a cut-short path
-// names some other file.
+// Joins a file's name to its folder in a zero-filled STAGE_PATH_SIZE buffer;
+// false when the path does not fit, since a cut-short path names some other
+// file.
 bool JoinPath(char* out, const char* folder, const char* name)
 {
     memset(out, 0, STAGE_PATH_SIZE);
-    int len = snprintf(out, STAGE_PATH_SIZE, "%s" SEPARATOR "%s", folder, name);
-    return len >= 0 && static_cast<size_t>(len) < STAGE_PATH_SIZE;
+    return JoinText(out, STAGE_PATH_SIZE, {folder, SEPARATOR, name});
 }
 
 // Leaves currentpath.txt in the staging folder: the launcher's own folder,

@@ -7,12 +7,13 @@
 // folder, so the launcher imports nothing more for it.
 #include "start.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include <objbase.h>
 #include <shellapi.h>
+
+#include "join_text.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ DWORD CreateDirectly(const char* path)
     // spaces cannot be taken for a shorter program plus arguments.
     char commandLine[2 + MAX_PATH + 1];
     memset(commandLine, 0, sizeof commandLine);
-    if (snprintf(commandLine, sizeof commandLine, "\"%s\"", path) >= static_cast<int>(sizeof commandLine))
+    if (!JoinText(commandLine, sizeof commandLine, {"\"", path, "\""}))
         return ERROR_FILENAME_EXCED_RANGE;
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
@@ -82,8 +83,7 @@ HMODULE LoadSystemLibrary(const char* name)
     UINT length = GetSystemDirectoryA(path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return nullptr;
-    int written = snprintf(path + length, MAX_PATH - length, "\\%s", name);
-    if (written < 0 || written >= static_cast<int>(MAX_PATH - length))
+    if (!JoinText(path + length, MAX_PATH - length, {"\\", name}))
         return nullptr;
     return LoadLibraryA(path);
 }
