@@ -293,7 +293,7 @@ function(quorvane_add_installer)
             set(strict --strict)
         endif()
         set(finish ${sign}
-            COMMAND ${packer} check ${strict} ${packed}
+            COMMAND ${packer} check --codepage ${ARG_CODEPAGE} ${strict} ${packed}
             COMMAND ${CMAKE_COMMAND} -E rename ${packed} ${output})
     endif()
     # Ninja makes an output's folder itself, Make does not.
