@@ -145,9 +145,12 @@ void PrintTextReport(const LauncherReport& report, PayloadError error, const Bra
     printf("file size: %llu bytes\n", static_cast<unsigned long long>(report.fileSize));
     printf("stub: %s\n", report.launcherStub ? "the launcher" : "not recognised as the launcher");
     fputs(branding != nullptr ? BrandingText(*branding).c_str() : "branding: none (no resources to read)\n", stdout);
-    for (size_t i = 0; i < EDITION_COUNT; ++i)
-        printf("edition %-20s %-21s %s\n", EDITIONS[i].language, EDITIONS[i].packedName,
-               !(report.editions & (1u << i)) ? (EDITIONS[i].offered ? "missing" : "not packed, and not needed: its button is hidden")
-               : EDITIONS[i].offered          ? "packed"
-                                              : "packed, but its button is hidden");
+    for (size_t i = 0; i < EDITION_COUNT; ++i) {
+        bool packed = (report.editions & (1u << i)) != 0;
+        // Only a missing edition the launcher offers is a fault; the hidden one is information.
+        const char* state = EDITIONS[i].offered ? (packed ? "packed" : "missing")
+                                                : (packed ? "packed, but its button is hidden"
+                                                          : "not packed, and not needed: its button is hidden");
+        printf("edition %-20s %-21s %s\n", EDITIONS[i].language, EDITIONS[i].packedName, state);
+    }
 }

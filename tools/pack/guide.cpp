@@ -138,8 +138,10 @@ void AppendBytes(void* context, void* data, int size)
 PackError WriteGuide(const std::string& output, const std::string& splash, PackResult* result)
 {
     *result = PackResult();
-    OutputClash clash = FindOutputClash(output, std::string(), {}, splash.empty() ? std::vector<std::string>()
-                                                                                   : std::vector<std::string>{splash}, {});
+    std::vector<std::string> inputs;
+    if (!splash.empty())
+        inputs.push_back(splash);
+    OutputClash clash = FindOutputClash(output, std::string(), {}, inputs, {});
     if (clash.kind == OutputClash::NotAFile)
         return Fail(result, PackError::OutputNotFile, output);
     if (clash.kind == OutputClash::Input)
