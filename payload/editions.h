@@ -17,5 +17,9 @@ struct Edition {
     bool writesCurrentPath;  // leaves currentpath.txt for its setup program
 };
 
+// The hand-over file an edition with writesCurrentPath leaves in the staging
+// folder: the launcher's own folder, for its setup program.
+#define HAND_OVER_NAME "currentpath.txt"
+
 const size_t EDITION_COUNT = 3;
 extern const Edition EDITIONS[EDITION_COUNT];

@@ -134,36 +134,38 @@ const char* Advice(PackError error)
     }
 }
 
-// The one line a failed build or branding prints, and its exit status.
-int Failed(const PackResult& result, unsigned codePage)
-{
-    std::string text = std::string(PackErrorText(result.error)) + Advice(result.error);
-    if (result.error == PackError::NameNotRepresentable)
-        text += " " + std::to_string(codePage);
-    if (result.error == PackError::UnsafeTrailByte)
-        text += ": " + TrailByteText(result, codePage);
-    if (!result.detail.empty())
-        text += ": " + result.detail;
-    if (!result.reason.empty())
-        text += ": " + result.reason;
-    if (result.error == PackError::DuplicateName)
-        Message(result.culprit + " and " + result.other + ": " + text);
-    else if (!result.other.empty())
-        Message(result.culprit + ": " + text + " (" + result.other + ")");
-    else
-        Message(result.culprit + ": " + text);
-    return ExitFor(PackErrorKind(result.error));
-}
-
-// build and brand both write OUT from STUB: -1 when both are given, else
+// build and brand both write OUT from a stub: --stub, else the one
+// installed with this packer, which -v names. -1 when there are both, else
 // the usage error's status.
-int NeedOutputAndStub(const Arguments& args)
+int NeedOutputAndStub(const Arguments& args, std::string* stub)
 {
     if (args.output.empty())
         return Usage(args.command + " needs -o OUT");
-    if (args.stub.empty())
-        return Usage(args.command + " needs --stub STUB");
+    *stub = args.stub;
+    if (stub->empty()) {
+        std::vector<std::string> tried;
+        if (!FindInstalledStub(HostProgramPath(), stub, &tried)) {
+            std::string where;
+            for (const std::string& path : tried)
+                where += (where.empty() ? "" : " nor ") + path;
+            return Usage(args.command + " needs --stub STUB: no stub is installed with this packer (" +
+                         (where.empty() ? "the system does not say where the packer is" : "neither " + where) +
+                         " is there)");
+        }
+    }
+    if (args.verbose)
+        printf("stub: %s%s\n", stub->c_str(), args.stub.empty() ? " (installed with this packer)" : "");
     return -1;
+}
+
+// The editions that leave the hand-over file: "the Simplified Chinese edition".
+std::string HandOverEditions()
+{
+    std::string editions;
+    for (const Edition& edition : EDITIONS)
+        if (edition.writesCurrentPath)
+            editions += (editions.empty() ? "the " : " and the ") + std::string(edition.language) + " edition";
+    return editions;
 }
 
 std::string EditionsLine(unsigned editions)
@@ -176,6 +178,30 @@ std::string EditionsLine(unsigned editions)
 }
 
 }  // namespace
+
+int Failed(const PackResult& result, unsigned codePage)
+{
+    std::string text = std::string(PackErrorText(result.error)) + Advice(result.error);
+    if (result.error == PackError::NameNotRepresentable)
+        text += " " + std::to_string(codePage);
+    if (result.error == PackError::CannotOpenStub)
+        text += " " + result.culprit;  // named in the sentence
+    if (result.error == PackError::UnsafeTrailByte)
+        text += ": " + TrailByteText(result, codePage);
+    if (!result.detail.empty())
+        text += ": " + result.detail;
+    if (!result.reason.empty())
+        text += ": " + result.reason;
+    if (result.error == PackError::CannotOpenStub)
+        Message(text);
+    else if (result.error == PackError::DuplicateName)
+        Message(result.culprit + " and " + result.other + ": " + text);
+    else if (!result.other.empty())
+        Message(result.culprit + ": " + text + " (" + result.other + ")");
+    else
+        Message(result.culprit + ": " + text);
+    return ExitFor(PackErrorKind(result.error));
+}
 
 int WarnAboutLauncher(const std::string& file, bool launcherStub, unsigned editions)
 {
@@ -200,13 +226,14 @@ int WarnAboutLauncher(const std::string& file, bool launcherStub, unsigned editi
 
 int Brand(const Arguments& args)
 {
-    int status = NeedOutputAndStub(args);
-    if (status >= 0)
-        return status;
     if (!args.operands.empty())
         return Usage("brand takes no PATH: it writes a stub without an archive");
+    std::string stub;
+    int status = NeedOutputAndStub(args, &stub);
+    if (status >= 0)
+        return status;
     PackResult result;
-    if (BrandStubFile(args.stub, args.output, args.brand, &result) != PackError::Ok)
+    if (BrandStubFile(stub, args.output, args.brand, &result) != PackError::Ok)
         return Failed(result, args.codePage);
     for (const std::string& warning : result.warnings)
         Warning(warning);
@@ -215,18 +242,19 @@ int Brand(const Arguments& args)
 
 int Build(const Arguments& args)
 {
-    int status = NeedOutputAndStub(args);
-    if (status >= 0)
-        return status;
     if (args.operands.empty())
         return Usage("build needs at least one PATH");
+    std::string stub;
+    int status = NeedOutputAndStub(args, &stub);
+    if (status >= 0)
+        return status;
 
     Progress progress;
     progress.show = !args.quiet && StderrIsTerminal();
     progress.verbose = args.verbose;
     PackRequest request;
     request.output = args.output;
-    request.stub = args.stub;
+    request.stub = stub;
     request.inputs = args.operands;
     request.codePage = args.codePage;
     request.filler = args.filler;
@@ -257,9 +285,13 @@ int Build(const Arguments& args)
     if (!args.quiet)
         printf("%s\n", EditionsLine(result.editions).c_str());
     for (const std::string& stray : result.strays)
-        Warning(stray + ": packed, though it looks left behind by accident (--exclude skips it)");
+        Warning(stray + ": packed, though it looks left behind by accident (--exclude, or EXCLUDE in "
+                "quorvane_add_installer, skips it)");
+    if (!result.handOver.empty())
+        Warning(result.handOver + ": packed as " HAND_OVER_NAME ", which " + HandOverEditions() +
+                " replaces with the launcher's folder before its setup program starts");
     for (const std::string& warning : result.warnings)
         Warning(warning);
-    WarnAboutLauncher(args.stub, result.launcherStub, result.editions);
+    WarnAboutLauncher(stub, result.launcherStub, result.editions);
     return EXIT_SUCCESS_CODE;
 }

@@ -25,6 +25,26 @@ int ReportDamage(const std::string& file, PayloadError error, uint64_t offset, c
     return ExitFor(kind);
 }
 
+// What a file that ends before the payload offset, and holds no compressed
+// archive either, is: a bare stub, another program, something that is no
+// program at all, or a launcher cut short.
+std::string NoPayloadText(const LauncherReport& report)
+{
+    if (!report.imageEndKnown)
+        return "not a launcher file: not a PE image, and it ends at " + Hex(report.fileSize) +
+               ", before the payload offset " + Hex(PAYLOAD_OFFSET);
+    // Nothing after the image but, perhaps, the certificate table of a signature.
+    bool bare = report.fileSize <= report.imageEnd ||
+                (report.signedImage && report.certOffset <= report.imageEnd + 7 &&
+                 report.certOffset + report.certSize >= report.fileSize);
+    if (bare && report.launcherStub)
+        return "holds no payload: it looks like the bare launcher stub (build packs files into it)";
+    if (bare)
+        return "not a launcher file: a program that holds no payload and is not recognised as the launcher";
+    return "damaged: " + std::string(PayloadErrorText(PayloadError::NoArchive)) + " (at " + Hex(report.fileSize) +
+           ", " + std::to_string(report.fileSize - report.imageEnd) + " bytes after its image): cut short";
+}
+
 struct ExtractTally {
     bool verbose = false;
     bool compressed = false;
@@ -74,8 +94,8 @@ int ListOrCheck(const Arguments& args, bool print)
                             (report.compressed && report.errorOffset == report.archiveStart) ||
                                 error == PayloadError::ArchiveCutShort);
     if (!report.compressed && report.fileSize < PAYLOAD_OFFSET) {
-        // As for the launcher's own staging: a file cut short has lost its archive.
-        Message(file + ": damaged: " + PayloadErrorText(PayloadError::NoArchive));
+        // As for the launcher's own staging: no archive, whatever the file is.
+        Message(file + ": " + NoPayloadText(report));
         return ExitFor(PayloadErrorKind(PayloadError::NoArchive));
     }
     int warnings = WarnAboutLauncher(file, report.launcherStub, report.editions);
@@ -114,6 +134,12 @@ int Extract(const Arguments& args)
     // The staging code keeps no reason of its own; the system's last word is it,
     // for a call that failed on either side of the copy.
     std::string reason = HostErrorText();
+    LauncherReport report;
+    if (result.error == PayloadError::NoArchive && DescribeLauncher(file, args.codePage, &report) == PayloadError::Ok &&
+        !report.compressed && report.fileSize < PAYLOAD_OFFSET) {
+        Message(file + ": " + NoPayloadText(report));
+        return ExitFor(PayloadErrorKind(result.error));
+    }
     PayloadSide side = PayloadErrorSide(result.error);
     std::string at = result.stoppedAt[0] != '\0' ? " at " + EscapeName(result.stoppedAt) : std::string();
     Message(file + ": staging stopped" + at + ": " + PayloadErrorText(result.error) +

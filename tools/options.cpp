@@ -12,7 +12,7 @@
 namespace {
 
 const unsigned BUILD = COMMAND_BUILD, BRAND = COMMAND_BRAND, LIST = COMMAND_LIST, CHECK = COMMAND_CHECK,
-               EXTRACT = COMMAND_EXTRACT;
+               EXTRACT = COMMAND_EXTRACT, GUIDE = COMMAND_GUIDE;
 
 // Decimal, or hexadecimal after 0x; a leading zero does not mean octal.
 bool ParseNumber(const std::string& text, unsigned long max, unsigned long* value)
@@ -43,9 +43,10 @@ std::string BrandFile(const std::string& name, const std::string& value, std::st
 // The options in the order the usage text lists them. A setter's arguments:
 // the option as given (n), its value (v), the arguments it goes into (a).
 const Option OPTIONS[] = {
-    {"-o", "--output", "OUT", BUILD | BRAND, false, "build: the launcher file to write",
+    {"-o", "--output", "OUT", BUILD | BRAND | GUIDE, false, "the file to write",
      [](const std::string&, const std::string& v, Arguments* a) { a->output = v; return std::string(); }},
-    {nullptr, "--stub", "STUB", BUILD | BRAND, false, "build: the launcher program (a PE image of at most 2 MiB)",
+    {nullptr, "--stub", "STUB", BUILD | BRAND, false,
+     "the launcher stub (a PE image of at most 2 MiB); default:\nthe one installed with this packer",
      [](const std::string&, const std::string& v, Arguments* a) { a->stub = v; return std::string(); }},
     {nullptr, "--codepage", "N", BUILD | LIST | CHECK | EXTRACT, false, "code page of the stored names (default 936)",
      [](const std::string&, const std::string& v, Arguments* a) {
@@ -55,7 +56,7 @@ const Option OPTIONS[] = {
          a->codePage = static_cast<unsigned>(n);
          return std::string();
      }},
-    {nullptr, "--filler", "BYTE", BUILD, false, "build: filler byte (default 0xCD)",
+    {nullptr, "--filler", "BYTE", BUILD, false, "filler byte (default 0xCD)",
      [](const std::string&, const std::string& v, Arguments* a) {
          unsigned long n = 0;
          if (!ParseNumber(v, 255, &n))
@@ -64,38 +65,40 @@ const Option OPTIONS[] = {
          return std::string();
      }},
     {nullptr, "--exclude", "GLOB", BUILD, false,
-     "build: skip files and folders whose name matches GLOB\n(* and ?, letters in any case); may be repeated",
+     "skip files and folders whose name matches GLOB\n(* and ?, letters in any case); may be repeated",
      [](const std::string&, const std::string& v, Arguments* a) {
          if (v.empty())
              return std::string("--exclude needs a pattern");
          a->excludes.push_back(v);
          return std::string();
      }},
-    {nullptr, "--force", nullptr, BUILD, false, "build: accept a stub without MZ and PE signatures",
+    {nullptr, "--force", nullptr, BUILD, false, "accept a stub without MZ and PE signatures",
      [](const std::string&, const std::string&, Arguments* a) { a->force = true; return std::string(); }},
     {nullptr, "--no-integrity", nullptr, BUILD, false,
-     "build: no integrity record (the archive as older\npackers wrote it); not with --compress lzma",
+     "no integrity record (the archive as older packers\nwrote it); not with --compress lzma",
      [](const std::string&, const std::string&, Arguments* a) { a->noIntegrity = true; return std::string(); }},
     {nullptr, "--compress", "METHOD", BUILD, false,
-     "build: lzma (compressed, solid, straight after the\nstub, always with its end record) or none (default)",
+     "lzma (compressed, solid, straight after the stub,\nalways with its end record) or none (default)",
      [](const std::string&, const std::string& v, Arguments* a) {
          if (v != "lzma" && v != "none")
              return "--compress " + v + ": not a method (lzma or none)";
          a->compression = v == "lzma" ? PackCompression::Lzma : PackCompression::None;
          return std::string();
      }},
-    {"-q", "--quiet", nullptr, BUILD, false, "build: no progress display and no editions line",
+    {"-q", "--quiet", nullptr, BUILD, false, "no progress display and no editions line",
      [](const std::string&, const std::string&, Arguments* a) { a->quiet = true; return std::string(); }},
-    {"-v", "--verbose", nullptr, BUILD | EXTRACT, false, "build, extract: list each entry as it is packed or staged",
+    {"-v", "--verbose", nullptr, BUILD | BRAND | EXTRACT, false,
+     "say which stub is used; list each entry as it is packed\nor staged",
      [](const std::string&, const std::string&, Arguments* a) { a->verbose = true; return std::string(); }},
-    {nullptr, "--json", nullptr, LIST, false, "list: print the report as one JSON object",
+    {nullptr, "--json", nullptr, LIST, false, "print the report as one JSON object",
      [](const std::string&, const std::string&, Arguments* a) { a->json = true; return std::string(); }},
     {nullptr, "--strict", nullptr, CHECK, false,
-     "check: also fail when no edition can start or the stub\nis not the launcher",
+     "also fail when no edition can start or the stub is not\nthe launcher",
      [](const std::string&, const std::string&, Arguments* a) { a->strict = true; return std::string(); }},
-    {nullptr, "--help", nullptr, 0, false, "show this text", nullptr},
+    {"-h", "--help", nullptr, 0, false, "show this text; after a command, that command's", nullptr},
     {nullptr, "--version", nullptr, 0, false, "show the version (after build or brand: see below)", nullptr},
-    {nullptr, "--splash", "IMG", BUILD | BRAND, true, "the splash picture, 600 x 360: BMP, PNG or JPEG, opaque",
+    {nullptr, "--splash", "IMG", BUILD | BRAND | GUIDE, true,
+     "the splash picture, 600 x 360: BMP, PNG or JPEG, opaque\n(guide: the picture to draw the layout over)",
      [](const std::string& n, const std::string& v, Arguments* a) { return BrandFile(n, v, &a->brand.splash); }},
     {nullptr, "--button-simplified", "IMG", BUILD | BRAND, true, "the buttons' pictures, 118 x 26 each",
      [](const std::string& n, const std::string& v, Arguments* a) {
@@ -118,30 +121,27 @@ const Option OPTIONS[] = {
      [](const std::string&, const std::string& v, Arguments* a) { a->brand.company = v; return std::string(); }},
     {nullptr, "--copyright", "TEXT", BUILD | BRAND, true, "LegalCopyright and the About box's legal line",
      [](const std::string&, const std::string& v, Arguments* a) { a->brand.copyright = v; return std::string(); }},
-    {nullptr, "--version", "A.B.C.D", BUILD | BRAND, true, "the file and product versions and their strings",
+    {nullptr, "--version", "A.B.C.D", BUILD | BRAND, true,
+     "the file and product versions and their strings; A, A.B\nand A.B.C stand for A.0.0.0, A.B.0.0 and A.B.C.0",
      [](const std::string&, const std::string& v, Arguments* a) {
          std::vector<uint16_t> version;
          if (!ParseBrandVersion(v, &version))
-             return "--version " + v + ": not a version A.B.C.D of four numbers from 0 to 65535";
+             return "--version " + v + ": not a version A.B.C.D of one to four numbers from 0 to 65535";
          a->brand.version = version;
          return std::string();
      }},
 };
 const size_t OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 
-namespace {
-
-unsigned CommandBitOf(const std::string& command)
+unsigned CommandBitOf(const std::string& name)
 {
-    static const struct {
-        const char* name;
-        unsigned bit;
-    } commands[] = {{"build", BUILD}, {"brand", BRAND}, {"list", LIST}, {"check", CHECK}, {"extract", EXTRACT}};
-    for (const auto& entry : commands)
-        if (command == entry.name)
-            return entry.bit;
+    for (size_t i = 0; i < COMMAND_COUNT; ++i)
+        if (name == COMMANDS[i].name)
+            return COMMANDS[i].bit;
     return 0;
 }
+
+namespace {
 
 // The option spelled name, as the command reads it: --version is the
 // tool's own unless the command brands.
@@ -171,6 +171,10 @@ bool OptionApplies(const std::string& command, const std::string& name)
 
 int ParseArguments(const std::vector<std::string>& args, Arguments* parsed)
 {
+    if (args.empty()) {
+        fputs(ShortUsageText().c_str(), stderr);
+        return EXIT_USAGE;
+    }
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -187,8 +191,11 @@ int ParseArguments(const std::vector<std::string>& args, Arguments* parsed)
         }
         const Option* option = FindOption(arg, parsed->command);
         if (option != nullptr && option->set == nullptr) {
-            if (arg == "--help")
-                fputs(UsageText().c_str(), stdout);
+            unsigned bit = CommandBitOf(parsed->command);
+            if (!parsed->command.empty() && bit == 0)
+                return Usage("unknown command " + parsed->command);
+            if (std::string(option->longName) == "--help")
+                fputs((bit != 0 ? CommandUsageText(bit) : UsageText()).c_str(), stdout);
             else
                 printf("quorvane-pack %s\n", QUORVANE_VERSION);
             return EXIT_SUCCESS_CODE;

@@ -1,5 +1,5 @@
-// The options' table, which the parser (options.cpp) and the usage text
-// (usage.cpp) both read.
+// The tables of commands and of options, which the parser (options.cpp)
+// and the usage texts (usage.cpp) both read.
 #pragma once
 
 #include <cstddef>
@@ -23,5 +23,24 @@ struct Option {
 extern const Option OPTIONS[];
 extern const size_t OPTION_COUNT;
 
+// A command: its name, its bit (CommandBit), and its help (usage.cpp).
+struct Command {
+    const char* name;
+    unsigned bit;
+    const char* synopsis;  // after "quorvane-pack "
+    const char* about;     // what it does, one paragraph
+    const char* examples;  // command lines, one a line
+};
+
+extern const Command COMMANDS[];
+extern const size_t COMMAND_COUNT;
+
+// The command's bit, 0 for a name that is no command.
+unsigned CommandBitOf(const std::string& name);
+
 // The text --help prints.
 std::string UsageText();
+// The short usage that no arguments at all print.
+std::string ShortUsageText();
+// What COMMAND --help prints: its usage, options and examples.
+std::string CommandUsageText(unsigned bit);

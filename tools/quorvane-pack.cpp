@@ -65,6 +65,8 @@ int Run(const std::vector<std::string>& argv)
         return ListOrCheck(args, false);
     if (args.command == "extract")
         return Extract(args);
+    if (args.command == "guide")
+        return Guide(args);
     return Usage("unknown command " + args.command);
 }
 

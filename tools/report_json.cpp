@@ -93,7 +93,7 @@ std::string BrandingJson(const BrandingReport* report, const std::string& indent
     json += "]},\n";
     if (report->hasAbout)
         json += in + "\"about\": {\"caption\": " + JsonString(report->aboutCaption) + ", \"product\": " +
-                JsonString(report->aboutProduct) + ", \"legal\": " + JsonString(report->aboutLegal) + "},\n";
+                JsonString(report->aboutProduct) + ", \"legal\": " + JsonString(AsShown(report->aboutLegal)) + "},\n";
     else
         json += in + "\"about\": null,\n";
     json += in + "\"system_menu_entry\": " + optionalText(report->hasSystemMenu, report->systemMenu) + "\n";

@@ -38,7 +38,7 @@ std::string BrandingText(const BrandingReport& report)
         text += (i ? ", " : ": ") + IconImageText(report.icon[i]);
     text += "\n";
     if (report.hasAbout)
-        text += "About box: " + report.aboutCaption + " | " + report.aboutProduct + " | " + report.aboutLegal + "\n";
+        text += "About box: " + report.aboutCaption + " | " + report.aboutProduct + " | " + AsShown(report.aboutLegal) + "\n";
     if (report.hasSystemMenu)
         text += "system menu entry: " + report.systemMenu + "\n";
     return text;
@@ -65,6 +65,14 @@ const char* MethodName(uint8_t method, uint8_t filter)
     if (method == ENTRY_METHOD_STORED)
         return "stored";
     return filter == ENTRY_FILTER_X86 ? "lzma+x86" : "lzma";
+}
+
+std::string AsShown(const std::string& text)
+{
+    std::string shown;
+    for (size_t i = 0; i < text.size(); ++i)
+        shown += text[i] == '&' && i + 1 < text.size() ? text[++i] : text[i];
+    return shown;
 }
 
 std::string IntegrityText(IntegrityState state, const IntegrityRecord& record)
@@ -137,9 +145,12 @@ void PrintTextReport(const LauncherReport& report, PayloadError error, const Bra
     printf("file size: %llu bytes\n", static_cast<unsigned long long>(report.fileSize));
     printf("stub: %s\n", report.launcherStub ? "the launcher" : "not recognised as the launcher");
     fputs(branding != nullptr ? BrandingText(*branding).c_str() : "branding: none (no resources to read)\n", stdout);
-    for (size_t i = 0; i < EDITION_COUNT; ++i)
-        printf("edition %-20s %-21s %s\n", EDITIONS[i].language, EDITIONS[i].packedName,
-               !(report.editions & (1u << i)) ? "missing"
-               : EDITIONS[i].offered          ? "packed"
-                                              : "packed, but its button is hidden");
+    for (size_t i = 0; i < EDITION_COUNT; ++i) {
+        bool packed = (report.editions & (1u << i)) != 0;
+        // Only a missing edition the launcher offers is a fault; the hidden one is information.
+        const char* state = EDITIONS[i].offered ? (packed ? "packed" : "missing")
+                                                : (packed ? "packed, but its button is hidden"
+                                                          : "not packed, and not needed: its button is hidden");
+        printf("edition %-20s %-21s %s\n", EDITIONS[i].language, EDITIONS[i].packedName, state);
+    }
 }

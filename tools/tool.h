@@ -23,6 +23,7 @@ enum CommandBit : unsigned {
     COMMAND_LIST = 4,
     COMMAND_CHECK = 8,
     COMMAND_EXTRACT = 16,
+    COMMAND_GUIDE = 32,
 };
 
 // The command line, parsed (options.cpp).
@@ -46,7 +47,7 @@ struct Arguments {
 };
 
 // Parses the command line. Returns -1 when the command is to run, else the
-// exit status (after --help, --version or a usage error).
+// exit status (after --help, --version, a usage error, or no arguments at all).
 int ParseArguments(const std::vector<std::string>& args, Arguments* parsed);
 
 // One line on stderr: "quorvane-pack: TEXT", or a warning.
@@ -57,12 +58,15 @@ int Usage(const std::string& problem);
 // The exit status of an error of this kind.
 int ExitFor(ErrorKind kind);
 
-// The commands (build_command.cpp, inspect_command.cpp).
+// The commands (build_command.cpp, inspect_command.cpp, guide_command.cpp).
 int Build(const Arguments& args);
 int Brand(const Arguments& args);
 int ListOrCheck(const Arguments& args, bool print);
 int Extract(const Arguments& args);
+int Guide(const Arguments& args);
 
+// The one line a failed build, branding or guide prints; returns its exit status.
+int Failed(const PackResult& result, unsigned codePage);
 // Warnings about a launcher that cannot work; returns how many were given.
 int WarnAboutLauncher(const std::string& file, bool launcherStub, unsigned editions);
 
@@ -72,6 +76,9 @@ std::string Hex(uint64_t value);
 std::string Ratio(uint64_t packed, uint64_t unpacked);
 // The method as list shows it.
 const char* MethodName(uint8_t method, uint8_t filter);
+// A control's text as the user reads it: "&&" is an ampersand, and "&" before
+// another character only marks it as the access key.
+std::string AsShown(const std::string& text);
 // One line on the integrity record, for list and extract.
 std::string IntegrityText(IntegrityState state, const IntegrityRecord& record);
 

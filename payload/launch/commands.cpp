@@ -16,7 +16,6 @@ const unsigned long MISSING_PROGRAM = ERROR_FILE_NOT_FOUND;
 const unsigned ANSI_CODE_PAGE = 0;
 const unsigned long MISSING_PROGRAM = ENOENT;
 #endif
-#define HAND_OVER_NAME "currentpath.txt"
 
 namespace {
 

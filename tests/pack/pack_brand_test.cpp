@@ -435,7 +435,7 @@ TEST(BrandTool, RefusesInOneLineAndWritesNothing)
         {"a product name with a line break", {"--product", "a\nb"}, 1, "--product: cannot be used as text"},
         {"an output that is a picture", {"-o", Fixture("exit.png"), "--button-exit", Fixture("exit.png")}, 1,
          "branding would destroy it"},
-        {"a version of three numbers", {"--version", "1.2.3"}, 2, "not a version A.B.C.D"},
+        {"a version of five numbers", {"--version", "1.2.3.4.5"}, 2, "not a version A.B.C.D"},
         {"a payload for brand", {Fixture("exit.png")}, 2, "brand takes no PATH"},
     };
     Bytes exitPng;

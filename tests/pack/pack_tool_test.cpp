@@ -1,4 +1,6 @@
 // quorvane-pack as users run it: natively, and as the Windows build under Wine.
+// One harness past the usual length: every case runs the tool in a workspace
+// of its own through the same helpers, one case per thing a user does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,8 +9,10 @@
 #include <map>
 
 #include "archive.h"
+#include "guide.h"
 #include "pack.h"
 #include "pack_test_support.h"
+#include "picture.h"
 #include "platform.h"
 
 #ifndef _WIN32
@@ -68,6 +72,30 @@ bool HasLine(const std::string& text, const std::string& wanted)
 {
     std::vector<std::string> lines = StdoutLines(text);
     return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+}
+
+// A stub that reads compressed archives, signed: a certificate table after
+// its image, where its security directory says, as a signing tool leaves it.
+Bytes SignedStub()
+{
+    Bytes stub = VersionedPeImage("Quorvane", "stored lzma1");
+    const size_t securityDirectory = 0x80 + 24 + 96 + 4 * 8;  // PE32: the fifth data directory
+    WriteLE32(&stub[securityDirectory], static_cast<uint32_t>(stub.size()));
+    WriteLE32(&stub[securityDirectory + 4], 16);
+    stub.resize(stub.size() + 16, 0x30);
+    return stub;
+}
+
+// A copy of the tool at path, to run from another folder.
+bool CopyTool(const std::string& path)
+{
+    Bytes tool;
+    if (!ReadFileBytes(TOOL, &tool) || !WriteFileBytes(path, tool))
+        return false;
+#ifndef _WIN32
+    chmod(path.c_str(), 0755);
+#endif
+    return true;
 }
 
 std::vector<std::string> EntryNames(const std::string& launcher)
@@ -290,6 +318,26 @@ TEST(PackTool, RefusalsNameTheCulpritAndLeaveAnExistingOutputAlone)
              return std::vector<std::string>{ws.payload};
          },
          "not a PE image"},
+        {"a stub that is not there",
+         [](Workspace& ws) {
+             RemoveTree(ws.stub);
+             return std::vector<std::string>{ws.payload};
+         },
+         "cannot open the stub "},
+        // Packed behind, the archive would break the signature; compressed, it
+        // would not even be found before the certificate table.
+        {"a signed stub",
+         [](Workspace& ws) {
+             WriteFileBytes(ws.stub, SignedStub());
+             return std::vector<std::string>{ws.payload};
+         },
+         "stub carries a certificate table: brand before packing, sign after"},
+        {"a signed stub, compressing",
+         [](Workspace& ws) {
+             WriteFileBytes(ws.stub, SignedStub());
+             return std::vector<std::string>{"--compress", "lzma", ws.payload};
+         },
+         "stub carries a certificate table: brand before packing, sign after"},
 #ifndef _WIN32
         {"a path that is not a regular file or folder",
          [](Workspace& ws) {
@@ -616,15 +664,41 @@ TEST(PackTool, CompressedBuildListCheckExtract)
 
 TEST(PackTool, UsageAndConventions)
 {
-    Captured help = Pack({"--help"});
-    EXPECT_EQ(0, help.status);
-    EXPECT_NE(std::string::npos, help.out.find("exit status"));
+    for (const char* option : {"--help", "-h"}) {
+        Captured help = Pack({option});
+        EXPECT_EQ(0, help.status);
+        EXPECT_NE(std::string::npos, help.out.find("exit status")) << option;
+        EXPECT_NE(std::string::npos, help.out.find("guide -o OUT.png")) << option;
+    }
+    // One command's usage, its options only, and examples to copy.
+    for (const char* command : {"build", "brand", "list", "check", "extract", "guide"}) {
+        Captured help = Pack({command, "--help"});
+        EXPECT_EQ(0, help.status);
+        EXPECT_EQ(0u, help.out.find(std::string("usage: quorvane-pack ") + command)) << help.out;
+        size_t examples = help.out.find("\nexamples:");
+        ASSERT_NE(std::string::npos, examples) << help.out;
+        std::vector<std::string> lines = StdoutLines(help.out.substr(examples));
+        EXPECT_GE(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::string& line) {
+                                    return line.find(std::string("  quorvane-pack ") + command + " ") == 0;
+                                }),
+                  2)
+            << help.out;
+        EXPECT_EQ(help.out.find("--json") != std::string::npos, std::string(command) == "list") << command;
+    }
+    EXPECT_NE(std::string::npos, Pack({"build", "-h"}).out.find("--exclude GLOB"));
+    // No arguments: the short usage, as for any usage error.
+    Captured bare = Pack({});
+    EXPECT_EQ(2, bare.status);
+    EXPECT_EQ("", bare.out);
+    EXPECT_EQ(0u, bare.err.find("usage: quorvane-pack build")) << bare.err;
+    EXPECT_NE(std::string::npos, bare.err.find("COMMAND --help")) << bare.err;
     Captured version = Pack({"--version"});
     EXPECT_EQ(0, version.status);
     EXPECT_EQ(0u, version.out.find("quorvane-pack "));
     for (const std::vector<std::string>& bad :
-         std::vector<std::vector<std::string>>{{},
-                                               {"frobnicate"},
+         std::vector<std::vector<std::string>>{{"frobnicate"},
+                                               {"frobnicate", "--help"},
                                                {"build", "--stub", "x", "p"},
                                                {"build", "-o", "x", "--stub"},
                                                {"build", "-o", "x", "--stub", "s", "--filler", "256", "p"},
@@ -637,12 +711,30 @@ TEST(PackTool, UsageAndConventions)
                                                {"check", "--json", "f"},
                                                {"extract", "-q", "f", "d"},
                                                {"extract", "only-one"},
-                                               {"list", "--bogus", "f"}}) {
+                                               {"list", "--bogus", "f"},
+                                               {"build", "-o", "x", "--stub", "s", "--version", "1..2", "p"},
+                                               {"build", "-o", "x", "--stub", "s", "--version", "1.2.3.4.5", "p"},
+                                               {"build", "-o", "x", "--stub", "s", "--version", "2.4.", "p"},
+                                               {"build", "-o", "x", "--stub", "s", "--version", "65536", "p"}}) {
         Captured run = Pack(bad);
         EXPECT_EQ(2, run.status) << (bad.empty() ? "" : bad[0]);
         EXPECT_NE(std::string::npos, run.err.find("quorvane-pack: ")) << run.err;
     }
+    // --version takes one to four numbers, those not given 0 (a project's own version).
     Workspace ws;
+    std::string brandable = ws.dir / "brandable.exe";
+    ASSERT_TRUE(WriteFileBytes(brandable, LauncherLikeImage(RES_PICTURES)));
+    const std::pair<const char*, const char*> versions[] = {{"2", "2.0.0.0"}, {"2.4", "2.4.0.0"}, {"2.4.1", "2.4.1.0"}};
+    for (const auto& version : versions) {
+        Captured branded = Pack({"brand", "--stub", brandable, "-o", ws.out, "--version", version.first});
+        ASSERT_EQ(0, branded.status) << branded.err;
+        BrandingReport report;
+        ASSERT_TRUE(ReadBranding(ws.out, &report));
+        EXPECT_EQ(version.second, report.fileVersion);
+        EXPECT_EQ(version.second, report.productVersion);
+    }
+    RemoveTree(ws.out);
+
     ws.Add("a.txt", {'a'});
     EXPECT_EQ(2, Pack({"build", "--codepage", "12345", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
     // A leading zero is not octal: 010 is ten.
@@ -897,4 +989,158 @@ TEST(PackTool, ListsAsJson)
     // One closing brace, then the end of the line (CR LF from the Windows tool).
     EXPECT_EQ('}', listed.out[listed.out.find_last_not_of("\r\n")]);
     EXPECT_EQ('\n', listed.out.back());
+}
+
+TEST(PackTool, FindsTheStubInstalledWithIt)
+{
+    // The installed layout, as under a prefix and in both release archives.
+    ScratchDir dir;
+    std::string bin = dir / "bin", share = dir / "share";
+    ASSERT_TRUE(MakeFolder(bin) && MakeFolder(share) && MakeFolder(JoinPath(share, "quorvane")));
+    std::string tool = JoinPath(bin, HostBaseName(TOOL));
+    ASSERT_TRUE(CopyTool(tool));
+    std::string installed = JoinPath(JoinPath(share, "quorvane"), "Quorvane.exe");
+    const Bytes stub = VersionedPeImage("Quorvane");
+    ASSERT_TRUE(WriteFileBytes(installed, stub));
+    Workspace ws;
+    ws.Add("ZelkSetupGb.exe", {'g'});
+    Captured built = RunCaptured(tool, {"build", "-v", "-o", ws.out, ws.payload});
+    ASSERT_EQ(0, built.status) << built.err;
+    EXPECT_EQ(0u, built.out.find("stub: ")) << built.out;
+    EXPECT_NE(std::string::npos, built.out.find("Quorvane.exe (installed with this packer)")) << built.out;
+    Bytes launcher;
+    ASSERT_TRUE(ReadFileBytes(ws.out, &launcher));
+    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), launcher.begin()));
+    // --stub still decides.
+    ASSERT_TRUE(WriteFileBytes(ws.stub, VersionedPeImage("Quorvane", "stored lzma1")));
+    built = RunCaptured(tool, {"build", "-v", "-o", ws.out, "--stub", ws.stub, ws.payload});
+    ASSERT_EQ(0, built.status) << built.err;
+    EXPECT_EQ("stub: " + ws.stub, StdoutLines(built.out).at(0));
+
+    // A build tree: the note beside the packer names the stub the tree built.
+    RemoveTree(installed);
+    ASSERT_TRUE(MakeFolder(dir / "app"));
+    ASSERT_TRUE(WriteFileBytes(JoinPath(dir / "app", "Quorvane.exe"), VersionedPeImage("Quorvane", "stored lzma1")));
+    ASSERT_TRUE(WriteFileText(JoinPath(bin, "quorvane-pack.stub.txt"), "../app/Quorvane.exe\n"));
+    built = RunCaptured(tool, {"build", "-v", "--compress", "lzma", "-o", ws.out, ws.payload});
+    ASSERT_EQ(0, built.status) << built.err;
+    std::string fromTree = JoinPath(dir / "app", "Quorvane.exe");
+    EXPECT_EQ("stub: " + fromTree + " (installed with this packer)", StdoutLines(built.out).at(0));
+
+    // Neither: where it looked, and what to do.
+    RemoveTree(fromTree);
+    RemoveTree(ws.out);
+    const std::vector<std::string> commands[] = {{"build", "-o", ws.out, ws.payload}, {"brand", "-o", ws.out}};
+    for (const std::vector<std::string>& args : commands) {
+        const std::string& command = args[0];
+        built = RunCaptured(tool, args);
+        EXPECT_EQ(2, built.status);
+        EXPECT_NE(std::string::npos,
+                  built.err.find(command + " needs --stub STUB: no stub is installed with this packer"))
+            << built.err;
+        EXPECT_NE(std::string::npos, built.err.find(installed)) << built.err;
+        EXPECT_NE(std::string::npos, built.err.find(fromTree)) << built.err;
+        EXPECT_FALSE(PathExists(ws.out));
+    }
+}
+
+TEST(PackTool, MessagesNameTheRealCause)
+{
+    Workspace ws;
+    // A bare stub, a program that is not the launcher, a file that is no
+    // program, a launcher cut short: none holds a payload, each for its reason.
+    Bytes cut = MakeLauncherBytes(VersionedPeImage("Quorvane"), {});
+    cut.resize(0x100000);
+    const struct {
+        const char* what;
+        Bytes file;
+        int status;
+        const char* says;
+    } files[] = {
+        {"the bare stub", VersionedPeImage("Quorvane"), 1, "holds no payload: it looks like the bare launcher stub"},
+        {"another program", MinimalPeImage(0x1000), 1, "not a launcher file: a program that holds no payload"},
+        {"no program at all", Pattern(5000, 3), 1, "not a launcher file: not a PE image"},
+        {"a launcher cut short", cut, 1, "damaged: the launcher file ends before the payload offset (at 0x00100000"},
+    };
+    std::string file = ws.dir / "file.exe";
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.what);
+        ASSERT_TRUE(WriteFileBytes(file, f.file));
+        for (const char* command : {"list", "check"}) {
+            Captured run = Pack({command, file});
+            EXPECT_EQ(f.status, run.status);
+            EXPECT_NE(std::string::npos, run.err.find("quorvane-pack: " + file + ": " + f.says)) << run.err;
+        }
+        Captured extracted = Pack({"extract", file, ws.dir / "staged"});
+        EXPECT_EQ(1, extracted.status);
+        EXPECT_NE(std::string::npos, extracted.err.find(f.says)) << extracted.err;
+    }
+
+    // The English edition is information, not a fault; currentpath.txt is
+    // overwritten by the Simplified Chinese edition.
+    ws.Add("ZelkSetupGb.exe", {'g'});
+    ws.Add("CurrentPath.TXT", {'c'});
+    Captured built = Pack({"build", "-q", "-o", ws.out, "--stub", ws.stub, ws.payload});
+    EXPECT_EQ(0, built.status);
+    EXPECT_NE(std::string::npos,
+              built.err.find("CurrentPath.TXT: packed as currentpath.txt, which the Simplified Chinese edition "
+                             "replaces with the launcher's folder"))
+        << built.err;
+    EXPECT_EQ(1u, StdoutLines(built.err).size()) << built.err;
+    Captured listed = Pack({"list", ws.out});
+    EXPECT_TRUE(HasLine(listed.out, "edition English              ZelkSetupEnglish.exe  "
+                                    "not packed, and not needed: its button is hidden"))
+        << listed.out;
+}
+
+TEST(PackTool, DrawsTheSplashLayoutForADesigner)
+{
+    ScratchDir dir;
+    std::string guide = dir / "guide.png", over = dir / "over.png";
+    Captured run = Pack({"guide", "-o", guide});
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.out + run.err);
+    std::string splash = dir / "splash.png";
+    Bytes splashFile;
+    ASSERT_TRUE(ReadFileBytes(std::string(BRAND_FIXTURES) + "/splash.png", &splashFile));
+    ASSERT_TRUE(WriteFileBytes(splash, splashFile));
+    ASSERT_EQ(0, Pack({"guide", "-o", over, "--splash", splash}).status);
+    EXPECT_EQ(2, Pack({"guide", splash}).status);  // no -o
+    EXPECT_EQ(1, Pack({"guide", "-o", splash, "--splash", splash}).status);
+
+    // The guide is a 600 x 360 picture, as a splash must be; read back as
+    // the packer stores pictures: 24-bit, bottom-up.
+    Bytes png;
+    ASSERT_TRUE(ReadFileBytes(guide, &png));
+    ByteBuffer dib, splashDib, overDib;
+    unsigned found[2] = {};
+    std::string detail;
+    ASSERT_EQ(PackError::Ok, DecodePicture(ByteView(png), 600, 360, &dib, found, &detail)) << detail;
+    ASSERT_TRUE(ReadFileBytes(over, &png));
+    ASSERT_EQ(PackError::Ok, DecodePicture(ByteView(png), 600, 360, &overDib, found, &detail)) << detail;
+    ASSERT_EQ(PackError::Ok, DecodePicture(ByteView(splashFile), 600, 360, &splashDib, found, &detail)) << detail;
+    auto pixel = [](const ByteBuffer& bitmap, int x, int y) {
+        size_t at = 40 + static_cast<size_t>(359 - y) * 1800 + static_cast<size_t>(x) * 3;
+        return std::vector<int>{bitmap[at + 2], bitmap[at + 1], bitmap[at]};  // RGB
+    };
+    // Each button's picture area is tinted with its colour, from its first
+    // column to its 118th; the control's last column is its frame.
+    for (size_t i = 0; i < 3; ++i) {
+        const SplashRegion& button = SPLASH_REGIONS[i];
+        SCOPED_TRACE(button.label);
+        for (int x : {button.x + 1, button.x + 60, button.x + 117}) {
+            std::vector<int> tinted = pixel(dib, x, button.y + button.height / 2);
+            int strongest = static_cast<int>(std::max_element(button.rgb, button.rgb + 3) - button.rgb);
+            EXPECT_EQ(*std::max_element(tinted.begin(), tinted.end()), tinted[strongest]) << x;
+            EXPECT_NE(tinted, pixel(dib, button.x - 3, 205)) << x;
+        }
+        std::vector<int> frame(button.rgb, button.rgb + 3);
+        EXPECT_EQ(frame, pixel(dib, button.x + button.width - 1, button.y + button.height / 2));
+        EXPECT_EQ(frame, pixel(dib, button.x + 30, button.y));
+        EXPECT_NE(frame, pixel(dib, button.x + 30, button.y - 1));
+    }
+    // Over a splash, the splash shows where nothing is drawn.
+    EXPECT_EQ(pixel(splashDib, 300, 200), pixel(overDib, 300, 200));
+    EXPECT_EQ(pixel(splashDib, 5, 5), pixel(overDib, 5, 5));
+    EXPECT_NE(pixel(splashDib, 500, 57), pixel(overDib, 500, 57));
 }

@@ -59,20 +59,6 @@ PackError ReadInput(const std::string& path, ByteBuffer* bytes, PackResult* resu
     return error;
 }
 
-PackError LoadPicture(const std::string& path, const PictureSlot& slot, ByteBuffer* dib, PackResult* result)
-{
-    ByteBuffer file;
-    if (ReadInput(path, &file, result) != PackError::Ok)
-        return result->error;
-    unsigned found[2];
-    std::string detail;
-    PackError error = DecodePicture(ByteView(file), slot.width, slot.height, dib, found, &detail);
-    if (error == PackError::WrongPictureSize)
-        detail = Dimensions(found[0], found[1]) + " pixels; the " + slot.role + " must be " +
-                 Dimensions(slot.width, slot.height);
-    return error == PackError::Ok ? error : Fail(result, error, path, detail);
-}
-
 PackError ReadInputs(const BrandOptions& options, BrandInputs* inputs, PackResult* result)
 {
     if (CheckText("--product", options.product, false, &inputs->product, result) != PackError::Ok ||
@@ -112,6 +98,20 @@ PackError ReadInputs(const BrandOptions& options, BrandInputs* inputs, PackResul
 
 }  // namespace
 
+PackError LoadPicture(const std::string& path, const PictureSlot& slot, ByteBuffer* dib, PackResult* result)
+{
+    ByteBuffer file;
+    if (ReadInput(path, &file, result) != PackError::Ok)
+        return result->error;
+    unsigned found[2];
+    std::string detail;
+    PackError error = DecodePicture(ByteView(file), slot.width, slot.height, dib, found, &detail);
+    if (error == PackError::WrongPictureSize)
+        detail = Dimensions(found[0], found[1]) + " pixels; the " + slot.role + " must be " +
+                 Dimensions(slot.width, slot.height);
+    return error == PackError::Ok ? error : Fail(result, error, path, detail);
+}
+
 const char* const BRAND_BUTTON_NAMES[BRAND_BUTTON_COUNT] = {"simplified", "traditional", "exit"};
 
 bool BrandOptions::Any() const
@@ -132,9 +132,9 @@ bool ParseBrandVersion(const std::string& text, std::vector<uint16_t>* version)
 {
     version->clear();
     size_t start = 0;
-    for (int part = 0; part < 4; ++part) {
-        size_t end = part < 3 ? text.find('.', start) : text.size();
-        if (end == std::string::npos || end == start || end - start > 5)
+    for (;;) {
+        size_t end = std::min(text.find('.', start), text.size());
+        if (end == start || end - start > 5 || version->size() == 4)
             return false;
         unsigned long value = 0;
         for (size_t i = start; i < end; ++i) {
@@ -145,8 +145,11 @@ bool ParseBrandVersion(const std::string& text, std::vector<uint16_t>* version)
         if (value > 0xFFFF)
             return false;
         version->push_back(static_cast<uint16_t>(value));
+        if (end == text.size())
+            break;
         start = end + 1;
     }
+    version->resize(4, 0);  // the numbers not given
     return true;
 }
 
@@ -197,6 +200,8 @@ PackError BrandStubFile(const std::string& stubPath, const std::string& output, 
         return result->error;
     uint64_t size = 0;
     HostPathKind kind = StatHostPath(stubPath, &size);
+    if (kind == HostPathKind::Missing)
+        return FailWithReason(result, PackError::CannotOpenStub, stubPath);
     if (kind == HostPathKind::File && size > PAYLOAD_OFFSET)
         return Fail(result, CarriesArchive(stubPath) ? PackError::StubCarriesArchive : PackError::StubTooLarge,
                     stubPath);

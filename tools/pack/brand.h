@@ -34,7 +34,8 @@ struct BrandOptions {
     std::vector<std::string> Files() const;
 };
 
-// "A.B.C.D", four decimal numbers of at most 65535.
+// "A", "A.B", "A.B.C" or "A.B.C.D": decimal numbers of at most 65535, those
+// not given 0.
 bool ParseBrandVersion(const std::string& text, std::vector<uint16_t>* version);
 
 // Brands a stub held in memory (the whole stub file). Every input is read

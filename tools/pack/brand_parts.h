@@ -44,6 +44,8 @@ struct BrandInputs {
     std::u16string product, company, copyright;
 };
 
+// The picture at path for slot, decoded and judged (brand.cpp).
+PackError LoadPicture(const std::string& path, const PictureSlot& slot, ByteBuffer* dib, PackResult* result);
 // "1, 0, 0, 1" or "1.0.0.1".
 std::string VersionText(const uint16_t version[4], const char* separator);
 // A static control that shows text: the About box's lines.

@@ -49,6 +49,8 @@ PackError AddFile(const std::string& path, uint64_t size, const HostFileId& id, 
     fclose(file);
     if (IsStrayFileName(item.hostName))
         result->strays.push_back(path);
+    if (IsHandOverName(item.storedName))
+        result->handOver = path;
     items->push_back(item);
     return PackError::Ok;
 }
@@ -61,6 +63,7 @@ PackError CollectPackItems(const std::vector<std::string>& inputs, unsigned code
 {
     items->clear();
     result->strays.clear();
+    result->handOver.clear();
     for (const std::string& input : inputs) {
         uint64_t size = 0;
         HostFileId id;

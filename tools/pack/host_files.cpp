@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <io.h>
 #else
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -201,6 +202,23 @@ static unsigned ProcessId()
     return static_cast<unsigned>(GetCurrentProcessId());
 }
 
+std::string HostProgramPath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return std::string();
+        if (n < path.size()) {
+            path.resize(n);
+            return Utf8FromWide(path);
+        }
+        if (path.size() >= 32768)
+            return std::string();
+        path.resize(path.size() * 2);  // cut short: a longer buffer
+    }
+}
+
 #else
 
 HostPathKind StatHostPath(const std::string& path, uint64_t* size, HostFileId* id)
@@ -282,6 +300,13 @@ static FILE* CreateNewFile(const std::string& path)
 static unsigned ProcessId()
 {
     return static_cast<unsigned>(getpid());
+}
+
+std::string HostProgramPath()
+{
+    char path[PATH_MAX + 1];
+    ssize_t n = readlink("/proc/self/exe", path, PATH_MAX);
+    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
 }
 
 #endif

@@ -44,6 +44,9 @@ std::string CreateTempBeside(const std::string& target, FILE** file, std::string
 std::string HostBaseName(const std::string& path);
 std::string HostFolderOf(const std::string& path);
 std::string JoinHostPath(const std::string& folder, const std::string& name);
+// The running program's own file, links resolved (/proc/self/exe,
+// GetModuleFileNameW); "" when the system does not say.
+std::string HostProgramPath();
 
 #ifdef _WIN32
 std::wstring WideFromUtf8(const std::string& text);

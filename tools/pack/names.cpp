@@ -67,6 +67,14 @@ unsigned FindEditions(const std::vector<std::string>& storedNames)
     return found;
 }
 
+bool IsHandOverName(const std::string& storedName)
+{
+    const char* handOver = HAND_OVER_NAME;
+    return storedName.size() == strlen(handOver) &&
+           std::equal(storedName.begin(), storedName.end(), handOver,
+                      [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
+}
+
 bool CanStartAnEdition(unsigned editions)
 {
     for (size_t i = 0; i < EDITION_COUNT; ++i)

@@ -38,6 +38,9 @@
 // Bit i is set when storedNames holds EDITIONS[i]'s setup program
 // (editions.h), ignoring ASCII case as Windows does.
 unsigned FindEditions(const std::vector<std::string>& storedNames);
+// True for the name of the hand-over file an edition writes beside its setup
+// program (HAND_OVER_NAME, editions.h), in any case.
+bool IsHandOverName(const std::string& storedName);
 // True when one of the editions a user can choose has its setup program.
 bool CanStartAnEdition(unsigned editions);
 
@@ -105,6 +108,13 @@ struct PackRequest {
 PackError CollectPackItems(const std::vector<std::string>& inputs, unsigned codePage,
                            std::vector<PackItem>* items, PackResult* result,
                            const std::vector<std::string>& excludes = {});
+// The stub installed with the packer at packer (its own path), for a build
+// or branding that names none: share/quorvane/Quorvane.exe beside the
+// packer's bin/ folder (the installed layout, and both release archives'),
+// else the stub named by the note a build tree of this repository leaves
+// beside its packer (quorvane-pack.stub.txt, a path relative to its folder).
+// False when neither is there, with the places looked at in *tried.
+bool FindInstalledStub(const std::string& packer, std::string* stub, std::vector<std::string>* tried);
 // Reads and judges the stub.
 PackError ReadStub(const std::string& path, bool force, std::vector<unsigned char>* stub,
                    PackResult* result);

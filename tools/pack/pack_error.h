@@ -31,6 +31,7 @@
     X(UnsafeTrailByte, Refused, "name is not one bare Windows file name once encoded")                        \
     X(DuplicateName, Refused, "names are equal ignoring case")                                                \
     X(FileTooLarge, Refused, "file is 4 GiB or larger")                                                       \
+    X(CannotOpenStub, Refused, "cannot open the stub")                                                        \
     X(StubTooLarge, Refused, "stub is longer than the payload offset (2 MiB)")                                \
     X(StubCarriesPayload, Refused, "stub already carries a payload: give the bare launcher")                  \
     X(StubCarriesArchive, Refused, "stub already carries an archive: brand the bare stub, then pack")         \
@@ -83,6 +84,7 @@ struct PackResult {
     std::string encoded;    // and its bytes in the code page
     std::vector<std::string> warnings;  // branding: an icon without a 16 x 16 or 32 x 32 image
     std::vector<std::string> strays;    // packed files that look left behind by accident
+    std::string handOver;               // a packed file named as an edition's hand-over file
     unsigned editions = 0;              // FindEditions over the packed names
     bool launcherStub = false;          // IsLauncherImage over the stub
     unsigned entries = 0;
