@@ -89,7 +89,10 @@ enum class PayloadSide {
     X(UnknownArchive, Damage, Archive, "compressed archive of a format, codec or method this reader does not know") \
     X(DictionaryTooLarge, Damage, Archive, "compressed archive needs a dictionary over 64 MiB")               \
     X(DamagedArchive, Damage, Archive, "compressed data does not decode to the sizes the archive declares")   \
-    X(OutOfMemory, System, Room, "not enough memory to decompress the archive")
+    X(OutOfMemory, System, Room, "not enough memory to decompress the archive")                               \
+    X(UnknownPicture, Damage, Archive, "compressed picture of a format or codec this reader does not know")   \
+    X(PictureTooLarge, Damage, Archive, "compressed picture needs a dictionary over its cap")                  \
+    X(DamagedPicture, Damage, Archive, "compressed picture does not decode to the pixels its header describes")
 
 enum class PayloadError {
 #define PAYLOAD_ERROR_ENUM(name, kind, side, text) name,
