@@ -48,6 +48,9 @@ private:
 // An owned bitmap, loaded from the module's resources.
 class CBitmap : public CGdiOwner<HBITMAP> {
 public:
+    // The bitmap resource, or where there is none (a compressed launcher)
+    // the compressed picture of the same id, decoded into the same bitmap:
+    // one compatible with the screen, as LoadBitmap makes.
     BOOL LoadBitmap(UINT resourceId);
     // The bitmap's size in pixels; 0 x 0 when empty.
     SIZE GetSize() const;

@@ -92,7 +92,10 @@ enum class PayloadSide {
     X(OutOfMemory, System, Room, "not enough memory to decompress the archive")                               \
     X(ArchiveCutShort, Damage, Archive, "the compressed archive is cut short: its end record is missing")    \
     X(DuplicateName, Damage, Archive, "entry name equals an earlier entry's, ignoring case")                 \
-    X(TooManyEntries, Damage, Archive, "more entries than a launcher file holds (1,048,576)")
+    X(TooManyEntries, Damage, Archive, "more entries than a launcher file holds (1,048,576)")    \
+    X(UnknownPicture, Damage, Archive, "compressed picture of a format or codec this reader does not know")   \
+    X(PictureTooLarge, Damage, Archive, "compressed picture needs a dictionary over its cap")                  \
+    X(DamagedPicture, Damage, Archive, "compressed picture does not decode to the pixels its header describes")
 
 enum class PayloadError {
 #define PAYLOAD_ERROR_ENUM(name, kind, side, text) name,

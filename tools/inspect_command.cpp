@@ -98,6 +98,12 @@ int ListOrCheck(const Arguments& args, bool print)
         Message(file + ": " + NoPayloadText(report));
         return ExitFor(PayloadErrorKind(PayloadError::NoArchive));
     }
+    if (report.pictureError != PayloadError::Ok) {
+        // The launcher would show no picture there: a new copy cures that.
+        Message(file + ": damaged: picture " + report.pictureName + " in the stub: " +
+                PayloadErrorText(report.pictureError));
+        return ExitFor(PayloadErrorKind(report.pictureError));
+    }
     int warnings = WarnAboutLauncher(file, report.launcherStub, report.editions);
     return warnings > 0 && args.strict ? EXIT_REFUSED : EXIT_SUCCESS_CODE;
 }

@@ -61,7 +61,12 @@ std::string PictureJson(const BrandPicture& picture)
     return "{\"width\": " + std::to_string(picture.width) + ", \"height\": " +
            std::to_string(picture.height < 0 ? -picture.height : picture.height) + ", \"bits\": " +
            std::to_string(picture.bits) + ", \"top_down\": " + (picture.height < 0 ? "true" : "false") +
-           ", \"stock\": " + (picture.stock ? "true" : "false") + "}";
+           ", \"stock\": " + (picture.stock ? "true" : "false") +
+           (picture.compressed ? ", \"compressed\": {\"method\": \"lzma\", \"stored_bytes\": " +
+                                     std::to_string(picture.storedBytes) +
+                                     ", \"unpacked_bytes\": " + std::to_string(picture.unpackedBytes) + "}"
+                               : std::string()) +
+           "}";
 }
 
 // The branding as a JSON value (an object, or null), its lines indented by indent.
@@ -154,7 +159,10 @@ void PrintJsonReport(const std::string& file, const LauncherReport& report, Payl
     PayloadError damage = error != PayloadError::Ok                           ? error
                           : !report.compressed && report.fileSize < PAYLOAD_OFFSET ? PayloadError::NoArchive
                                                                                     : PayloadError::Ok;
-    if (damage == PayloadError::Ok)
+    if (damage == PayloadError::Ok && report.pictureError != PayloadError::Ok)
+        printf("  \"damage\": {\"picture\": %s, \"reason\": %s}\n}\n", JsonString(report.pictureName).c_str(),
+               JsonString(PayloadErrorText(report.pictureError)).c_str());
+    else if (damage == PayloadError::Ok)
         printf("  \"damage\": null\n}\n");
     else
         printf("  \"damage\": {\"offset\": %s, \"reason\": %s}\n}\n", Number(report.errorOffset).c_str(),

@@ -8,11 +8,18 @@ namespace {
 
 std::string PictureText(const BrandPicture& picture)
 {
+    if (picture.compressed && !picture.present)
+        return std::string("compressed, damaged: ") + PayloadErrorText(picture.damage);
     if (!picture.present)
         return "none";
-    return std::to_string(picture.width) + " x " + std::to_string(picture.height < 0 ? -picture.height : picture.height) +
-           ", " + std::to_string(picture.bits) + " bits, " +
-           (picture.stock ? "the stock picture" : "not the stock picture");
+    std::string text = std::to_string(picture.width) + " x " +
+                       std::to_string(picture.height < 0 ? -picture.height : picture.height) + ", " +
+                       std::to_string(picture.bits) + " bits, " +
+                       (picture.stock ? "the stock picture" : "not the stock picture");
+    if (picture.compressed)
+        text += "; compressed (LZMA): " + std::to_string(picture.storedBytes) + " bytes stored, " +
+                std::to_string(picture.unpackedBytes) + " unpacked";
+    return text;
 }
 
 std::string IconImageText(const BrandIconImage& image)

@@ -1,8 +1,10 @@
-// quorvane-pack brand, and build with branding options: the real launcher
-// stub in the Windows builds, a stub laid out like it elsewhere.
+// quorvane-pack brand, and build with branding options, and a compressed
+// launcher's compressed pictures: the real launcher stub in the Windows
+// builds, a stub laid out like it elsewhere.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -11,11 +13,13 @@
 #include "byte_order.h"
 #include "host_files.h"
 #include "brand.h"
+#include "compressed_picture.h"
 #include "pack_test_support.h"
 #include "pe_image.h"
 #include "pe_writer.h"
 #include "picture.h"
 #include "resources.h"
+#include "stub_pictures.h"
 
 using namespace testing_support;
 using namespace pack_testing;
@@ -459,4 +463,123 @@ TEST(BrandTool, RefusesInOneLineAndWritesNothing)
     EXPECT_EQ(1, built.status);
     EXPECT_NE(std::string::npos, built.err.find("wrong size: 118 x 26 pixels; the splash must be 600 x 360")) << built.err;
     EXPECT_FALSE(PathExists(ws.out));
+}
+
+// build --compress lzma: the pictures, stock or branded, move out of
+// RT_BITMAP into compressed pictures that decode to the very bitmaps, and
+// nothing else changes; a stored build and a stub that does not read them
+// keep their bitmaps; list shows them, and a damaged one is damage.
+TEST(BrandTool, ACompressedLauncherCarriesItsPicturesCompressed)
+{
+    BrandWorkspace ws;
+#ifndef BRAND_STUB
+    ws.stubBytes = LauncherLikeImage(RES_PICTURES, "stored lzma1 lzpic1");
+    WriteFileBytes(ws.stub, ws.stubBytes);
+#endif
+    ASSERT_TRUE(StubReadsCompressedPictures(ws.stubBytes.data(), ws.stubBytes.size()));
+    std::string payload = ws.dir / "ZelkSetupGb.exe", packed = ws.dir / "packed.exe";
+    WriteFileText(payload, "setup\n");
+    Captured built = Pack({"build", "-q", "--compress", "lzma", "-o", packed, "--stub", ws.stub, payload});
+    ASSERT_EQ(0, built.status) << built.err;
+    EXPECT_EQ("", built.err);
+
+    const uint16_t ids[] = {129, 147, 148, 149};
+    const char* const lines[] = {"splash: 600 x 360", "button simplified: 118 x 26", "button traditional: 118 x 26",
+                                 "button exit: 118 x 26"};
+    ReadBack stock(ws.stub), compressed(packed);
+    ASSERT_TRUE(stock.ok && compressed.ok);
+    EXPECT_EQ(nullptr, compressed.root.Find(ResourceKey::Id(RESOURCE_BITMAP))) << "no bitmap stays";
+    ResourceKey type;
+    type.named = true;
+    type.name = u"QVPICTURE";
+    const ResourceEntry* pictures = compressed.root.Find(type);
+    ASSERT_TRUE(pictures && pictures->directory);
+    Captured listed = Pack({"list", packed});
+    Captured json = Pack({"list", "--json", packed});
+    EXPECT_EQ(0, listed.status) << listed.err;
+    std::map<uint16_t, StubPicture> held;
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(ids[i]);
+        const ResourceDirectory* bitmap = FindResourceLanguages(stock.root, RESOURCE_BITMAP, ids[i]);
+        const ResourceEntry* name = pictures->directory->Find(ResourceKey::Id(ids[i]));
+        ASSERT_TRUE(bitmap && name && name->directory);
+        ASSERT_EQ(bitmap->entries.size(), name->directory->entries.size());
+        EXPECT_TRUE(name->directory->entries[0].key == bitmap->entries[0].key) << "the same language";
+        StubPicture& picture = held[ids[i]] = ReadStubPicture(compressed.root, ids[i]);
+        EXPECT_TRUE(picture.compressed && picture.present);
+        EXPECT_TRUE(picture.dib == bitmap->entries[0].data) << "the bitmap comes back byte for byte";
+        EXPECT_LT(picture.storedBytes * 10, picture.dib.size()) << "the stock pictures compress tenfold at least";
+        std::string line = std::string(lines[i]) + ", 24 bits, the stock picture; compressed (LZMA): " +
+                           std::to_string(picture.storedBytes) + " bytes stored, " +
+                           std::to_string(picture.dib.size()) + " unpacked";
+        EXPECT_NE(std::string::npos, listed.out.find(line)) << line << "\n" << listed.out;
+        std::string field = "\"stock\": true, \"compressed\": {\"method\": \"lzma\", \"stored_bytes\": " +
+                            std::to_string(picture.storedBytes) + ", \"unpacked_bytes\": " +
+                            std::to_string(picture.dib.size()) + "}";
+        EXPECT_NE(std::string::npos, json.out.find(field)) << field;
+    }
+    // Every other resource, the icon among them, is as it was.
+    std::map<std::string, Bytes> before, after;
+    Leaves(stock.root, "", &before);
+    Leaves(compressed.root, "", &after);
+    for (const auto& leaf : before) {
+        if (leaf.first.compare(0, 3, "/2/") == 0)
+            continue;  // the bitmaps, moved
+        EXPECT_TRUE(after.count(leaf.first) && after[leaf.first] == leaf.second) << leaf.first;
+    }
+    EXPECT_EQ(before.size(), after.size());
+    EXPECT_TRUE(Sorted(compressed.root));
+    EXPECT_EQ(0, Pack({"check", packed}).status);
+
+    // Branded on the way: the branded bitmaps, compressed.
+    ASSERT_EQ(0, Pack(Join({"brand", "--stub", ws.stub, "-o", ws.out}, AllBrandingOptions())).status);
+    std::string brandedPacked = ws.dir / "branded-packed.exe";
+    ASSERT_EQ(0, Pack(Join({"build", "-q", "--compress", "lzma", "-o", brandedPacked, "--stub", ws.stub, payload},
+                           AllBrandingOptions())).status);
+    ReadBack branded(ws.out), brandedCompressed(brandedPacked);
+    for (uint16_t id : ids) {
+        StubPicture picture = ReadStubPicture(brandedCompressed.root, id);
+        EXPECT_TRUE(picture.compressed && picture.dib == branded.Data(RESOURCE_BITMAP, id)) << id;
+    }
+
+    // A stored build leaves the stub byte for byte; a stub that does not
+    // list lzpic1 keeps its bitmaps, and the build says so.
+    std::string stored = ws.dir / "stored.exe", older = ws.dir / "older.exe", olderPacked = ws.dir / "older-packed.exe";
+    ASSERT_EQ(0, Pack({"build", "-q", "-o", stored, "--stub", ws.stub, payload}).status);
+    Bytes olderStub = LauncherLikeImage(RES_PICTURES, "stored lzma1");
+    WriteFileBytes(older, olderStub);
+    Captured kept = Pack({"build", "-q", "--compress", "lzma", "-o", olderPacked, "--stub", older, payload});
+    EXPECT_EQ(0, kept.status);
+    EXPECT_NE(std::string::npos, kept.err.find("warning: " + older + ": its pictures stay uncompressed: it does not "
+                                               "say it reads compressed pictures (no lzpic1 under PayloadFormats)"))
+        << kept.err;
+    for (const auto& pair : {std::make_pair(stored, ws.stubBytes), std::make_pair(olderPacked, olderStub)}) {
+        Bytes launcher;
+        ReadFileBytes(pair.first, &launcher);
+        EXPECT_TRUE(launcher.size() > pair.second.size() &&
+                    std::equal(pair.second.begin(), pair.second.end(), launcher.begin()))
+            << pair.first << ": the stub as it was";
+    }
+
+    // A byte of the splash's stream flipped: list shows it and fails, as check does.
+    Bytes damaged = compressed.bytes;
+    size_t at = 0;
+    for (size_t i = 0; i + PICTURE_STREAM_AT < damaged.size() && at == 0; ++i)
+        if (memcmp(&damaged[i], PICTURE_MAGIC, sizeof PICTURE_MAGIC) == 0 &&
+            ReadLE32(&damaged[i + PICTURE_DIB_HEADER_AT + PICTURE_DIB_WIDTH_AT]) == 600)
+            at = i;
+    ASSERT_NE(0u, at);
+    damaged[at + PICTURE_STREAM_AT + held[129].storedBytes / 2] ^= 0x55;
+    std::string flipped = ws.dir / "flipped.exe";
+    WriteFileBytes(flipped, damaged);
+    Captured checked = Pack({"check", flipped});
+    EXPECT_EQ(1, checked.status);
+    EXPECT_NE(std::string::npos, checked.err.find(flipped + ": damaged: picture 129 in the stub: compressed picture "))
+        << checked.err;
+    listed = Pack({"list", flipped});
+    EXPECT_EQ(1, listed.status);
+    EXPECT_NE(std::string::npos, listed.out.find("\nsplash: compressed, damaged: ")) << listed.out;
+    json = Pack({"list", "--json", flipped});
+    EXPECT_NE(std::string::npos, json.out.find("\"damage\": {\"picture\": \"129\", \"reason\": \"compressed picture "))
+        << json.out;
 }

@@ -1,6 +1,8 @@
-// The packer's logic called directly: code pages, names, sizes, cancelling.
+// The packer's logic called directly: code pages, names, sizes, cancelling,
+// compressed launchers and the compressed pictures' reader.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <map>
@@ -8,9 +10,11 @@
 #include "byte_order.h"
 #include "codepage.h"
 #include "compress.h"
+#include "compressed_picture.h"
 #include "pack.h"
 #include "pack_test_support.h"
 #include "stage.h"
+#include "stub_pictures.h"
 
 using namespace testing_support;
 using namespace pack_testing;
@@ -339,4 +343,112 @@ TEST(CompressedLauncher, DamageAndLiesStopStagingAtTheirEntry)
         EXPECT_EQ(c.error, result.error) << PayloadErrorText(result.error);
         EXPECT_EQ(c.staged, ListFolder(stage)) << "staging stops at the entry, and removes its partial file";
     }
+}
+
+namespace {
+
+// A bitmap resource of width x height 24-bit pixels (negative height: top-down rows).
+Bytes Dib(int32_t width, int32_t height)
+{
+    size_t stride = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+    size_t rows = static_cast<size_t>(height < 0 ? -height : height);
+    Bytes dib(PICTURE_DIB_HEADER_SIZE + stride * rows, 0);
+    WriteLE32(&dib[0], PICTURE_DIB_HEADER_SIZE);
+    WriteLE32(&dib[PICTURE_DIB_WIDTH_AT], static_cast<uint32_t>(width));
+    WriteLE32(&dib[PICTURE_DIB_HEIGHT_AT], static_cast<uint32_t>(height));
+    dib[PICTURE_DIB_PLANES_AT] = 1;
+    dib[PICTURE_DIB_BITS_AT] = 24;
+    for (size_t i = PICTURE_DIB_HEADER_SIZE; i < dib.size(); ++i)
+        dib[i] = static_cast<unsigned char>(i % 251 < 200 ? i / 97 : i * 7);
+    return dib;
+}
+
+// The reader's verdict on a blob, decoding it when its header passes.
+PayloadError JudgePicture(const Bytes& blob, Bytes* pixels)
+{
+    PictureInfo info;
+    PayloadError error = ReadPictureHeader(ByteView(blob), &info);
+    if (error != PayloadError::Ok)
+        return error;
+    pixels->assign(info.pixelBytes, 0);
+    return DecodePicture(ByteView(blob), info, pixels->data());
+}
+
+}  // namespace
+
+TEST(CompressedPictures, TheReaderJudgesEveryFieldFirstAndTheStreamToItsEnd)
+{
+    Bytes dib = Dib(50, -20);  // rows of 152 bytes, 150 of them pixels
+    ASSERT_TRUE(PictureFitsFormat(ByteView(dib)));
+    Bytes blob;
+    ASSERT_EQ(PackError::Ok, EncodePicture(ByteView(dib), &blob));
+    Bytes pixels;
+    ASSERT_EQ(PayloadError::Ok, JudgePicture(blob, &pixels));
+    EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), dib.begin() + PICTURE_DIB_HEADER_SIZE));
+    EXPECT_TRUE(std::equal(dib.begin(), dib.begin() + PICTURE_DIB_HEADER_SIZE, blob.begin() + PICTURE_DIB_HEADER_AT));
+    uint32_t packed = ReadLE32(&blob[PICTURE_PACKED_AT]);
+    ASSERT_EQ(blob.size(), PICTURE_STREAM_AT + packed);
+
+    const uint32_t pixelBytes = 152 * 20;
+    const struct {
+        const char* what;
+        std::function<void(Bytes*)> change;
+        PayloadError expected;
+    } cases[] = {
+        {"another magic", [](Bytes* b) { (*b)[7] = 'X'; }, PayloadError::UnknownPicture},
+        {"version 2", [](Bytes* b) { WriteLE16(&(*b)[PICTURE_VERSION_AT], 2); }, PayloadError::UnknownPicture},
+        {"lc 4 and lp 1", [](Bytes* b) { (*b)[PICTURE_PROPERTIES_AT] = 1 * 9 + 4; }, PayloadError::UnknownPicture},
+        {"a dictionary over the cap",
+         [](Bytes* b) { WriteLE32(&(*b)[PICTURE_PROPERTIES_AT + 1], PICTURE_MAX_PIXEL_BYTES + 1); },
+         PayloadError::PictureTooLarge},
+        {"cut inside its DIB header", [](Bytes* b) { b->resize(PICTURE_DIB_HEADER_AT + 20); },
+         PayloadError::DamagedPicture},
+        {"pixel bytes that lie", [=](Bytes* b) { WriteLE32(&(*b)[PICTURE_PIXELS_AT], pixelBytes + 4); },
+         PayloadError::DamagedPicture},
+        {"a packed size that lies", [=](Bytes* b) { WriteLE32(&(*b)[PICTURE_PACKED_AT], packed - 1); },
+         PayloadError::DamagedPicture},
+        {"a stream that ends early",
+         [=](Bytes* b) {
+             b->resize(b->size() - 3);
+             WriteLE32(&(*b)[PICTURE_PACKED_AT], packed - 3);
+         },
+         PayloadError::DamagedPicture},
+        {"bytes after the stream's end",
+         [=](Bytes* b) {
+             b->push_back(0);
+             WriteLE32(&(*b)[PICTURE_PACKED_AT], packed + 1);
+         },
+         PayloadError::DamagedPicture},
+        {"a DIB header one pixel wider",
+         [](Bytes* b) { WriteLE32(&(*b)[PICTURE_DIB_HEADER_AT + PICTURE_DIB_WIDTH_AT], 51); },
+         PayloadError::DamagedPicture},
+        {"a DIB header of 32 bits", [](Bytes* b) { (*b)[PICTURE_DIB_HEADER_AT + PICTURE_DIB_BITS_AT] = 32; },
+         PayloadError::DamagedPicture},
+        {"a DIB header with a colour table",
+         [](Bytes* b) { WriteLE32(&(*b)[PICTURE_DIB_HEADER_AT + PICTURE_DIB_COLORS_USED_AT], 16); },
+         PayloadError::DamagedPicture},
+        {"an image size that disagrees",
+         [=](Bytes* b) { WriteLE32(&(*b)[PICTURE_DIB_HEADER_AT + PICTURE_DIB_SIZE_IMAGE_AT], pixelBytes - 152); },
+         PayloadError::DamagedPicture},
+        {"pixels over the cap, the fields agreeing",
+         [](Bytes* b) {
+             WriteLE32(&(*b)[PICTURE_DIB_HEADER_AT + PICTURE_DIB_WIDTH_AT], 1000);
+             WriteLE32(&(*b)[PICTURE_DIB_HEADER_AT + PICTURE_DIB_HEIGHT_AT], 1000);
+             WriteLE32(&(*b)[PICTURE_PIXELS_AT], 3000u * 1000u);
+         },
+         PayloadError::DamagedPicture},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes changed = blob;
+        c.change(&changed);
+        EXPECT_EQ(c.expected, JudgePicture(changed, &pixels));
+    }
+    // The packer leaves alone what the format does not hold.
+    Bytes longer = dib;
+    longer.push_back(0);
+    EXPECT_FALSE(PictureFitsFormat(ByteView(longer)));
+    Bytes paletted = dib;
+    paletted[PICTURE_DIB_BITS_AT] = 8;
+    EXPECT_FALSE(PictureFitsFormat(ByteView(paletted)));
 }

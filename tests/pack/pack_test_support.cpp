@@ -283,7 +283,7 @@ DialogItem Control(uint16_t atom, const std::u16string& text, uint32_t style, ui
     return item;
 }
 
-Bytes VersionBlock()
+Bytes VersionBlock(const std::string& payloadFormats)
 {
     ::VersionNode root;
     root.key = u"VS_VERSION_INFO";
@@ -303,6 +303,8 @@ Bytes VersionBlock()
     SetVersionString(&table, u"FileVersion", u"1, 0, 0, 1");
     SetVersionString(&table, u"InternalName", u"Quorvane");
     SetVersionString(&table, u"OriginalFilename", u"Quorvane.EXE");
+    if (!payloadFormats.empty())
+        SetVersionString(&table, u"PayloadFormats", std::u16string(payloadFormats.begin(), payloadFormats.end()));
     SetVersionString(&table, u"ProductName", u"Quorvane \u5E94\u7528\u7A0B\u5E8F");
     ::VersionNode strings;
     strings.key = u"StringFileInfo";
@@ -324,7 +326,7 @@ Bytes VersionBlock()
 
 }  // namespace
 
-Bytes LauncherLikeImage(const std::string& picturesDir)
+Bytes LauncherLikeImage(const std::string& picturesDir, const std::string& payloadFormats)
 {
     const uint16_t PRC = 0x804;
     ResourceDirectory root;
@@ -373,7 +375,7 @@ Bytes LauncherLikeImage(const std::string& picturesDir)
     std::u16string strings[STRINGS_PER_BLOCK];
     strings[101 % 16] = u"\u5173\u4E8E Quorvane(&A)...";
     AddResource(&root, ResourceKey::Id(RESOURCE_STRING), 101 / 16 + 1, PRC, WriteStringBlock(strings));
-    AddResource(&root, ResourceKey::Id(RESOURCE_VERSION), 1, PRC, VersionBlock());
+    AddResource(&root, ResourceKey::Id(RESOURCE_VERSION), 1, PRC, VersionBlock(payloadFormats));
     ResourceKey marker;  // other data the stub carries, filed under a name
     marker.named = true;
     marker.name = u"QVMARK";

@@ -36,7 +36,8 @@ Bytes VersionedPeImage(const std::string& internalName, const std::string& paylo
 // .reloc) with the launcher's resources: the stock pictures and icon read
 // from picturesDir (res/pictures), the About box, string 101, the version
 // block, an extended dialog 102 and a resource filed under a name. The
-// branding tests use it where no launcher is built.
-Bytes LauncherLikeImage(const std::string& picturesDir);
+// branding tests use it where no launcher is built. With payloadFormats, the
+// version block lists them as the launcher's does.
+Bytes LauncherLikeImage(const std::string& picturesDir, const std::string& payloadFormats = std::string());
 
 }  // namespace pack_testing

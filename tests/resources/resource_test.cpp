@@ -598,8 +598,9 @@ TEST_F(VersionBlock, StringsOfTheChineseBlock)
     EXPECT_WSTREQ_UTF8("Quorvane", Value("InternalName"));
     EXPECT_WSTREQ_UTF8("Quorvane.EXE", Value("OriginalFilename"));
     EXPECT_WSTREQ_UTF8("Quorvane 应用程序", Value("ProductName"));
-    // The archive formats this launcher reads; the packer asks for lzma1 before compressing.
-    EXPECT_WSTREQ_UTF8("stored lzma1", Value("PayloadFormats"));
+    // The formats this launcher reads; the packer asks for lzma1 before compressing
+    // and for lzpic1 before compressing its pictures.
+    EXPECT_WSTREQ_UTF8("stored lzma1 lzpic1", Value("PayloadFormats"));
 
     std::wstring copyright = Value("LegalCopyright");
     EXPECT_NE(copyright, L"<missing>");

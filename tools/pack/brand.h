@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "archive.h"
 #include "byte_io.h"
 #include "pack_error.h"
 
@@ -62,6 +63,12 @@ struct BrandPicture {
     int32_t height = 0;  // negative for top-down rows
     uint16_t bits = 0;
     bool stock = false;  // the very picture the stock stub holds
+    // Stored as a compressed picture (compressed_picture.h): its resource's
+    // bytes, the bitmap's bytes it decodes to, and its damage (then not present).
+    bool compressed = false;
+    uint32_t storedBytes = 0;
+    uint32_t unpackedBytes = 0;
+    PayloadError damage = PayloadError::Ok;
 };
 
 struct BrandIconImage {

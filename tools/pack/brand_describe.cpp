@@ -8,6 +8,7 @@
 #include "archive.h"
 #include "host_files.h"
 #include "sha256.h"
+#include "stub_pictures.h"
 
 namespace {
 
@@ -22,12 +23,16 @@ std::string FormatVersion(const uint16_t version[4])
 BrandPicture DescribePicture(const ResourceDirectory& root, const PictureSlot& slot)
 {
     BrandPicture picture;
-    const ResourceDirectory* languages = FindResourceLanguages(root, RESOURCE_BITMAP, slot.id);
-    if (languages == nullptr || languages->entries.empty() || languages->entries[0].directory)
+    StubPicture held = ReadStubPicture(root, slot.id);
+    picture.compressed = held.compressed;
+    picture.damage = held.error;
+    if (!held.present)
         return picture;
-    const ByteBuffer& dib = languages->entries[0].data;
+    const ByteBuffer& dib = held.dib;
     picture.present = ReadBitmapHeader(ByteView(dib), &picture.width, &picture.height, &picture.bits);
     picture.stock = Sha256OfHexSpelling(dib.data(), dib.size()) == slot.stock;
+    picture.storedBytes = held.storedBytes;
+    picture.unpackedBytes = static_cast<uint32_t>(dib.size());
     return picture;
 }
 

@@ -6,6 +6,7 @@
 #include "compress.h"
 #include "output.h"
 #include "pe_image.h"
+#include "stub_pictures.h"
 #include "write_stored.h"
 
 namespace {
@@ -51,6 +52,10 @@ PackError BuildLauncher(const PackRequest& request, PackResult* result)
     // A launcher that cannot read its archive would only ever say it is damaged.
     if (request.compression == PackCompression::Lzma && !StubReadsCompressed(stub.data(), stub.size()))
         return Fail(result, PackError::StubCannotDecompress, request.stub);
+    // A compressed launcher's pictures are compressed too, where the stub reads them.
+    if (request.compression == PackCompression::Lzma &&
+        CompressStubPictures(&stub, request.stub, result) != PackError::Ok)
+        return result->error;
     std::vector<PackItem> items;
     if (CollectPackItems(request.inputs, request.codePage, &items, result, request.excludes) != PackError::Ok)
         return result->error;

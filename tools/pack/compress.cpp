@@ -103,7 +103,7 @@ uint32_t CompressionDictionary(uint64_t payloadSize)
     return static_cast<uint32_t>(std::max<uint64_t>(SMALLEST_DICTIONARY, std::min<uint64_t>(payloadSize, LZMA_DICTIONARY_CAP)));
 }
 
-bool StubReadsCompressed(const unsigned char* image, size_t size)
+bool StubListsFormat(const unsigned char* image, size_t size, const char* format)
 {
     std::string formats;
     if (!FindVersionString(image, size, PAYLOAD_FORMATS_KEY, &formats))
@@ -111,9 +111,14 @@ bool StubReadsCompressed(const unsigned char* image, size_t size)
     std::istringstream words(formats);
     std::string word;
     while (words >> word)
-        if (word == PAYLOAD_FORMAT_LZMA)
+        if (word == format)
             return true;
     return false;
+}
+
+bool StubReadsCompressed(const unsigned char* image, size_t size)
+{
+    return StubListsFormat(image, size, PAYLOAD_FORMAT_LZMA);
 }
 
 bool IsX86Image(const unsigned char* bytes, size_t size)

@@ -21,8 +21,10 @@
 // a dictionary as large as the payload, at most LZMA_DICTIONARY_CAP.
 uint32_t CompressionDictionary(uint64_t payloadSize);
 
-// True when the stub's version block lists the compressed format under
+// True when the stub's version block lists format (one word) under
 // PAYLOAD_FORMATS_KEY (payload_formats.h).
+bool StubListsFormat(const unsigned char* image, size_t size, const char* format);
+// True when it lists the compressed archive's format.
 bool StubReadsCompressed(const unsigned char* image, size_t size);
 
 // True for a PE image of x86 or x86-64 code, judged from its first bytes:

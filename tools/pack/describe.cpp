@@ -9,6 +9,7 @@
 #include "host_files.h"
 #include "pe_image.h"
 #include "platform.h"
+#include "stub_pictures.h"
 
 namespace {
 
@@ -38,8 +39,14 @@ PayloadError DescribeLauncher(const std::string& path, unsigned codePage, Launch
     report->imageEndKnown = FindImageEnd(file, &report->imageEnd);
     // The launcher's own image lies before the payload offset.
     std::vector<unsigned char> head(static_cast<size_t>(std::min<uint64_t>(fileSize, PAYLOAD_OFFSET)));
-    if (SeekFile(file, 0) == 0 && fread(head.data(), 1, head.size(), file) == head.size())
+    if (SeekFile(file, 0) == 0 && fread(head.data(), 1, head.size(), file) == head.size()) {
         report->launcherStub = IsLauncherImage(head.data(), head.size());
+        ResourceDirectory resources;
+        uint32_t rva = 0;
+        std::string detail;
+        if (ReadImageResources(ByteView(head), &resources, &rva, &detail))
+            report->pictureError = FindPictureDamage(resources, &report->pictureName);
+    }
     report->signedImage = reader.certSize != 0;
     report->certOffset = reader.certOffset;
     report->certSize = reader.certSize;

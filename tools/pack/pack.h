@@ -166,6 +166,8 @@ struct LauncherReport {
     bool launcherStub = false;   // the image is our launcher (IsLauncherImage)
     unsigned editions = 0;       // FindEditions over the entries read
     PayloadError error = PayloadError::Ok;  // damage found, if any
+    PayloadError pictureError = PayloadError::Ok;  // a compressed picture in the stub that does not decode
+    std::string pictureName;     // its resource id ("129")
     uint64_t errorOffset = 0;    // the damaged entry's header
     std::string errorName;       // its stored name, when it has one
     std::string reason;          // the system's words when the file could not be read
@@ -173,7 +175,8 @@ struct LauncherReport {
 
 // Reads the whole archive. Returns the first fault: CannotOpenLauncher or
 // ReadFailed for I/O (the report then holds nothing but the reason),
-// NameWithoutNul, UnsafeName or TruncatedData for damage.
+// NameWithoutNul, UnsafeName or TruncatedData for damage. The stub's
+// compressed pictures are decoded too; their damage is report->pictureError.
 PayloadError DescribeLauncher(const std::string& path, unsigned codePage, LauncherReport* report);
 
 // Stages the launcher's entries into dir with the launcher's own staging
