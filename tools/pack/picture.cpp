@@ -276,27 +276,45 @@ PackError ReadIconFile(ByteView file, std::vector<IconImage>* images, std::strin
         return PackError::NotAnIcon;
     }
     uint16_t count = file.U16(4);
-    if (!file.Has(ICON_HEADER_SIZE, uint64_t(count) * ICON_ENTRY_SIZE)) {
+    uint64_t directoryEnd = ICON_HEADER_SIZE + uint64_t(count) * ICON_ENTRY_SIZE;
+    if (!file.Has(0, directoryEnd)) {
         *detail = "its directory of " + std::to_string(count) + " images is cut short";
+        return PackError::NotAnIcon;
+    }
+    auto which = [&file, count](uint16_t i) {
+        uint64_t entry = ICON_HEADER_SIZE + uint64_t(i) * ICON_ENTRY_SIZE;
+        return "image " + std::to_string(i + 1) + " of " + std::to_string(count) + " (" +
+               std::to_string(DimensionOf(file.U8(entry))) + " x " + std::to_string(DimensionOf(file.U8(entry + 1))) +
+               ")";
+    };
+    // Entries that share their data would each be copied, and decoded: a
+    // megabyte of directory pointing at one image could make gigabytes.
+    // Images laid out once fit in the file after the directory, so that
+    // bounds the bytes read before any is copied.
+    uint64_t total = 0;
+    for (uint16_t i = 0; i < count; ++i) {
+        uint64_t entry = ICON_HEADER_SIZE + uint64_t(i) * ICON_ENTRY_SIZE;
+        uint32_t size = file.U32(entry + 8);
+        if (size == 0 || !file.Has(file.U32(entry + 12), size)) {
+            *detail = which(i) + " lies outside the file";
+            return PackError::BadIconImage;
+        }
+        total += size;
+    }
+    if (total > file.size - directoryEnd) {
+        *detail = "its " + std::to_string(count) + " images add up to " + std::to_string(total) +
+                  " bytes, more than the " + std::to_string(file.size - directoryEnd) +
+                  " bytes after its directory: they share their data";
         return PackError::NotAnIcon;
     }
     for (uint16_t i = 0; i < count; ++i) {
         uint64_t entry = ICON_HEADER_SIZE + uint64_t(i) * ICON_ENTRY_SIZE;
-        uint32_t size = file.U32(entry + 8);
-        uint32_t offset = file.U32(entry + 12);
-        std::string which = "image " + std::to_string(i + 1) + " of " + std::to_string(count) + " (" +
-                            std::to_string(DimensionOf(file.U8(entry))) + " x " +
-                            std::to_string(DimensionOf(file.U8(entry + 1))) + ")";
-        if (size == 0 || !file.Has(offset, size)) {
-            *detail = which + " lies outside the file";
-            return PackError::BadIconImage;
-        }
         IconImage image;
-        image.data = CopyBytes(file, offset, size);
+        image.data = CopyBytes(file, file.U32(entry + 12), file.U32(entry + 8));
         image.colorCount = file.U8(entry + 2);
         std::string why;
         if (!DescribeIconImage(ByteView(image.data), &image, &why)) {
-            *detail = which + " is " + why;
+            *detail = which(i) + " is " + why;
             return PackError::BadIconImage;
         }
         images->push_back(std::move(image));
