@@ -404,7 +404,7 @@ TEST(BrandTool, RefusesInOneLineAndWritesNothing)
         {"an icon image that inflates past its pixels", {"--icon", hostile("png-inflating-past-its-pixels-in-an-icon")}, 1,
          "image 1 of 1 (256 x 256) is a PNG image that cannot be used: its image data inflates to more than the "
          "262400 bytes its 256 x 256 pixels need"},
-        {"a JPEG of more scans than a picture has", {"--button-exit", hostile("jpeg-more-scans-than-a-picture-has")}, 1,
+        {"a JPEG of more scans than a picture has", {"--splash", hostile("jpeg-more-scans-than-a-picture-has")}, 1,
          hostile("jpeg-more-scans-than-a-picture-has") + ": cannot be decoded as a BMP, PNG or JPEG picture: a JPEG of more than 256 scans"},
         {"a BMP pixel past the palette", {"--button-exit", hostile("bmp-pixel-past-the-palette")}, 1,
          "the pixel at 100, 20 is colour 5 of a palette of 2"},

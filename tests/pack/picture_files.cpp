@@ -207,20 +207,39 @@ Bytes ZlibOfZeros(uint64_t count)
     Bytes out = {0x78, 0x01};
     BitWriter bits{&out};
     bits.Bits(1, 1);  // the last block,
-    bits.Bits(1, 2);  // of fixed codes
-    const uint32_t LITERAL_0 = 0x30, LENGTH_258 = 0xC5, DISTANCE_1 = 0;
+    bits.Bits(2, 2);  // of codes of its own:
+    // copy 258 (symbol 285) in 1 bit, a zero byte and the end in 2, and
+    // distance 1 (its code 0) in 1 bit: 258 bytes for every 2 bits.
+    bits.Bits(286 - 257, 5);  // literal and length codes, 0 to 285
+    bits.Bits(1 - 1, 5);      // one distance code
+    bits.Bits(18 - 4, 4);     // lengths of the code-length codes, in their order
+    const unsigned ORDER_LENGTHS[18] = {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2};  // 18: 1, 2: 2, 1: 2
+    for (unsigned length : ORDER_LENGTHS)
+        bits.Bits(length, 3);
+    const uint32_t ZEROS_18 = 0, LENGTH_1 = 2, LENGTH_2 = 3;  // the code-length codes
+    bits.Code(LENGTH_2, 2);  // symbol 0
+    bits.Code(ZEROS_18, 1);
+    bits.Bits(138 - 11, 7);  // symbols 1 to 138,
+    bits.Code(ZEROS_18, 1);
+    bits.Bits(117 - 11, 7);  // 139 to 255
+    bits.Code(LENGTH_2, 2);  // 256
+    bits.Code(ZEROS_18, 1);
+    bits.Bits(28 - 11, 7);   // 257 to 284
+    bits.Code(LENGTH_1, 2);  // 285
+    bits.Code(LENGTH_1, 2);  // distance code 0
+    const uint32_t COPY_258 = 0, ZERO = 2, END = 3, DISTANCE_1 = 0;
     uint64_t written = 0;
     if (count > 0) {
-        bits.Code(LITERAL_0, 8);
+        bits.Code(ZERO, 2);
         ++written;
     }
     for (; count - written >= 258; written += 258) {
-        bits.Code(LENGTH_258, 8);
-        bits.Code(DISTANCE_1, 5);
+        bits.Code(COPY_258, 1);
+        bits.Code(DISTANCE_1, 1);
     }
     for (; written < count; ++written)
-        bits.Code(LITERAL_0, 8);
-    bits.Code(0, 7);  // end of block
+        bits.Code(ZERO, 2);
+    bits.Code(END, 2);
     PutBig32(&out, static_cast<uint32_t>(count % 65521) << 16 | 1);  // Adler-32 of zeros
     return out;
 }
@@ -272,13 +291,16 @@ std::vector<NamedFile> HostilePictures(bool fullSize)
     }
     Bytes cut = MakeBmp(600, 360, 24, 40, false, {}, [](int x, int y) { return uint32_t(x ^ y); });
     cut.resize(54 + 1800 * (fullSize ? 193 : 3));
-    uint64_t splashBomb = fullSize ? uint64_t(64) << 20 : 2 * 648360, iconBomb = fullSize ? uint64_t(64) << 20 : 2 * 262400;
+    // 2000 MiB from just under 2 MiB, as the attack had it; 32 MiB from 32 KiB
+    // still makes stb_image's growing buffer ask for 40 MiB at once.
+    uint64_t bomb = fullSize ? uint64_t(2000) << 20 : uint64_t(32) << 20;
     return {
         {"icon-entries-sharing-one-image", IconSharingOneImage(fullSize ? 65535 : 1000, image16, 16)},
-        {"png-inflating-past-its-pixels", MakePng(600, 360, 8, 2, {PngChunk("IDAT", ZlibOfZeros(splashBomb))})},
+        {"png-inflating-past-its-pixels", MakePng(600, 360, 8, 2, {PngChunk("IDAT", ZlibOfZeros(bomb))})},
         {"png-inflating-past-its-pixels-in-an-icon",
-         IconOfPng(MakePng(256, 256, 8, 6, {PngChunk("IDAT", ZlibOfZeros(iconBomb))}), 256)},
-        {"jpeg-more-scans-than-a-picture-has", ProgressiveJpeg(118, 26, fullSize ? 190000 : 1000)},
+         IconOfPng(MakePng(256, 256, 8, 6, {PngChunk("IDAT", ZlibOfZeros(bomb))}), 256)},
+        {"jpeg-more-scans-than-a-picture-has",
+         fullSize ? ProgressiveJpeg(600, 360, 190000) : ProgressiveJpeg(1024, 1024, 6000)},
         {"bmp-pixel-past-the-palette", MakeBmp(118, 26, 8, 40, false, {0x00336699, 0x00CC9933}, index)},
         {"png-pixel-past-the-palette", MakePng(118, 26, 8, 3, {PngChunk("PLTE", {0x33, 0x66, 0x99, 0xCC, 0x99, 0x33}),
                                                                PngChunk("IDAT", ZlibStored(rows))})},

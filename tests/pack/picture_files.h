@@ -35,8 +35,8 @@ Bytes PngChunk(const std::string& type, const Bytes& data);
 Bytes MakePng(uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType, const std::vector<Bytes>& chunks);
 // A zlib stream of the bytes as they are, in stored blocks.
 Bytes ZlibStored(const Bytes& bytes);
-// A zlib stream that inflates to count zero bytes: one block of fixed
-// Huffman codes, most of it 258-byte copies at 13 bits each.
+// A zlib stream that inflates to count zero bytes: one block of Huffman
+// codes of its own, most of it 258-byte copies at 2 bits each.
 Bytes ZlibOfZeros(uint64_t count);
 
 // A progressive grey JPEG of width x height pixels: one DC scan, then the
@@ -45,8 +45,9 @@ Bytes ZlibOfZeros(uint64_t count);
 Bytes ProgressiveJpeg(unsigned width, unsigned height, unsigned emptyScans);
 
 // The hostile pictures and icon files, by name: as large as the attacks on
-// the packer were (for the tests), or as small as still makes each attack
-// (for the fuzz seeds). An icon file of entries that share one image, image
+// the packer were (for the tests; the icon file's shared image is small, its
+// 65,535 entries as many), or as small as still makes each attack (for the
+// fuzz seeds). An icon file of entries that share one image, image
 // data that inflates past the pixels (alone and in an icon file), a JPEG of
 // more scans than any picture has, a pixel past the palette (BMP and PNG), a
 // BMP cut short, a PNG chunk whose type is control bytes.
