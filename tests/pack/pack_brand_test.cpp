@@ -392,26 +392,32 @@ TEST(BrandTool, RefusesInOneLineAndWritesNothing)
         {"an output that is a picture", {"-o", Fixture("exit.png"), "--button-exit", Fixture("exit.png")}, 1,
          "branding would destroy it"},
         {"an icon file whose images share their data", {"--icon", hostile("icon-entries-sharing-one-image")}, 1,
-         hostile("icon-entries-sharing-one-image") + ": not an icon (.ico) file: its 65535 images add up to 73923480 bytes, more than the 1128 "
-         "bytes after its directory: they share their data"},
+         hostile("icon-entries-sharing-one-image") + ": not an icon (.ico) file: its 65535 images add up to "
+                                                     "73923480 bytes, more than the 1128 bytes after its directory: "
+                                                     "they share their data"},
         {"a stub whose resources share their data", {"--stub", sharedStub}, 1,
          "stub's PE headers or resources are damaged: the resource data adds up to more than the resource section"},
         {"a picture to copy into a thousand languages", {"--stub", languages, "--splash", Fixture("splash.png")}, 1,
          "the payload offset 0x200000: bitmap 129 (the splash) in 1001 languages would take 648688040 bytes"},
         {"a picture that inflates past its pixels", {"--splash", hostile("png-inflating-past-its-pixels")}, 1,
-         hostile("png-inflating-past-its-pixels") + ": cannot be decoded as a BMP, PNG or JPEG picture: its image data inflates to more than the 648360 "
-         "bytes its 600 x 360 pixels need"},
-        {"an icon image that inflates past its pixels", {"--icon", hostile("png-inflating-past-its-pixels-in-an-icon")}, 1,
+         hostile("png-inflating-past-its-pixels") + ": cannot be decoded as a BMP, PNG or JPEG picture: its image "
+                                                    "data inflates to more than the 648360 bytes its 600 x 360 pixels "
+                                                    "need"},
+        {"an icon image that inflates past its pixels", {"--icon", hostile("png-inflating-past-its-pixels-in-an-icon")},
+         1,
          "image 1 of 1 (256 x 256) is a PNG image that cannot be used: its image data inflates to more than the "
          "262400 bytes its 256 x 256 pixels need"},
         {"a JPEG of more scans than a picture has", {"--splash", hostile("jpeg-more-scans-than-a-picture-has")}, 1,
-         hostile("jpeg-more-scans-than-a-picture-has") + ": cannot be decoded as a BMP, PNG or JPEG picture: a JPEG of more than 256 scans"},
+         hostile("jpeg-more-scans-than-a-picture-has") +
+             ": cannot be decoded as a BMP, PNG or JPEG picture: a JPEG of more than 256 scans"},
         {"a BMP pixel past the palette", {"--button-exit", hostile("bmp-pixel-past-the-palette")}, 1,
          "the pixel at 100, 20 is colour 5 of a palette of 2"},
         {"a PNG pixel past the palette", {"--button-exit", hostile("png-pixel-past-the-palette")}, 1,
          "the pixel at 100, 20 is colour 5 of a palette of 2"},
-        {"a BMP cut short", {"--splash", hostile("bmp-cut-short")}, 1, "its pixel rows need 648000 bytes from offset 54; the file has 347400"},
-        {"a chunk type of control bytes", {"--button-exit", hostile("png-chunk-type-of-control-bytes")}, 1, "\\x1B[2J PNG chunk not known"},
+        {"a BMP cut short", {"--splash", hostile("bmp-cut-short")}, 1,
+         "its pixel rows need 648000 bytes from offset 54; the file has 347400"},
+        {"a chunk type of control bytes", {"--button-exit", hostile("png-chunk-type-of-control-bytes")}, 1,
+         "\\x1B[2J PNG chunk not known"},
         {"a company with a C1 control character", {"--company", "a\xC2\x85" "b"}, 1,
          "--company: cannot be used as text: it holds a control character"},
         {"a version of three numbers", {"--version", "1.2.3"}, 2, "not a version A.B.C.D"},
@@ -428,16 +434,18 @@ TEST(BrandTool, RefusesInOneLineAndWritesNothing)
         EXPECT_EQ(c.status, run.status) << run.err;
         EXPECT_NE(std::string::npos, run.err.find(c.message)) << run.err;
         EXPECT_EQ(c.status == 2 ? 2u : 1u, LineCount(run.err)) << run.err;
-        EXPECT_TRUE(std::none_of(run.err.begin(), run.err.end(), [](char b) { return b != '\n' && unsigned(b) < 0x20; }))
+        EXPECT_TRUE(std::none_of(run.err.begin(), run.err.end(),
+                                 [](char b) { return b != '\n' && static_cast<unsigned char>(b) < 0x20; }))
             << "the input's bytes reach the terminal: " << run.err;
         EXPECT_FALSE(PathExists(ws.out));
     }
     // What is refused is refused alike each time; a palette as short as the
     // pixels need is used alike each time.
-    Captured again = Pack({"brand", "--stub", ws.stub, "-o", ws.out, "--button-exit", hostile("bmp-pixel-past-the-palette")});
+    std::vector<std::string> pastPalette = {"brand", "--stub", ws.stub, "-o", ws.out, "--button-exit",
+                                            hostile("bmp-pixel-past-the-palette")};
+    Captured again = Pack(pastPalette);
     EXPECT_EQ(1, again.status);
-    EXPECT_EQ(Pack({"brand", "--stub", ws.stub, "-o", ws.out, "--button-exit", hostile("bmp-pixel-past-the-palette")}).err,
-              again.err);
+    EXPECT_EQ(Pack(pastPalette).err, again.err);
     std::string shortPalette = ws.dir / "short-palette.bmp", other = ws.dir / "other.exe";
     WriteFileBytes(shortPalette, MakeBmp(118, 26, 8, 40, false, {0x00336699, 0x00CC9933},
                                          [](int x, int y) { return uint32_t((x + y) % 2); }));

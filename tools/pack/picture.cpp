@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 
-#include "pack.h"
 #include "picture_guard.h"
 
 // stb_image from Debian's libstb-dev, copied into the build tree at configure
@@ -56,7 +55,7 @@ using Pixels = std::unique_ptr<stbi_uc, StbFree>;
 std::string StbReason()
 {
     const char* reason = stbi_failure_reason();
-    return reason != nullptr ? EscapeName(reason) : "unknown";
+    return reason != nullptr ? PrintableReason(reason) : "unknown";
 }
 
 // The image data of a PNG of checked size inflated by stb_image's own

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "pack.h"
+
 namespace {
 
 const unsigned char PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -141,6 +143,11 @@ bool IsPng(ByteView data)
     return true;
 }
 
+std::string PrintableReason(const char* reason)
+{
+    return EscapeName(reason);
+}
+
 bool SafeForDecoder(ByteView data, std::string* detail)
 {
     return IsPng(data) ? PngChunksFit(data, detail) : JpegSafe(data, detail);
@@ -249,10 +256,10 @@ bool ReadPngImage(ByteView data, PngImage* png)
             png->interlaced = data.U8(body + 12) == 1;
             bool depthTaken = png->depth == 1 || png->depth == 2 || png->depth == 4 || png->depth == 8 ||
                               (png->depth == 16 && !png->palette);
-            if (png->width == 0 || png->height == 0 || png->width > DECODER_MAX_DIMENSION || png->height > DECODER_MAX_DIMENSION ||
-                !depthTaken || colour > 6 || (colour & 1 && !png->palette) || data.U8(body + 10) != 0 ||
-                data.U8(body + 11) != 0 || data.U8(body + 12) > 1)
-                return false;
+            if (png->width == 0 || png->height == 0 || png->width > DECODER_MAX_DIMENSION ||
+                png->height > DECODER_MAX_DIMENSION || !depthTaken || colour > 6 || (colour & 1 && !png->palette) ||
+                data.U8(body + 10) != 0 || data.U8(body + 11) != 0 || data.U8(body + 12) > 1)
+                return false;  // a header stb_image refuses
             channels = png->palette ? 1 : (colour & 2 ? 3 : 1) + (colour & 4 ? 1 : 0);
             continue;
         }
@@ -298,9 +305,14 @@ bool PngIndicesInPalette(const PngImage& png, ByteBuffer* rows, std::string* det
             unsigned char* row = rows->data() + at + 1;
             const unsigned char* prior = y == 0 ? nullptr : row - 1 - rowBytes;
             for (size_t i = 0; i < rowBytes; ++i) {
-                int left = i > 0 ? row[i - 1] : 0, up = prior ? prior[i] : 0, upLeft = prior && i > 0 ? prior[i - 1] : 0;
-                int predicted = filter == 1 ? left : filter == 2 ? up : filter == 3 ? (left + up) / 2
-                                                 : filter == 4 ? Paeth(left, up, upLeft) : 0;
+                // One byte a pixel for the filters: a row before the first is zeros.
+                int left = i > 0 ? row[i - 1] : 0, up = prior ? prior[i] : 0;
+                int upLeft = prior && i > 0 ? prior[i - 1] : 0;
+                int predicted = filter == 1   ? left
+                                : filter == 2 ? up
+                                : filter == 3 ? (left + up) / 2
+                                : filter == 4 ? Paeth(left, up, upLeft)
+                                              : 0;
                 row[i] = static_cast<unsigned char>(row[i] + predicted);
             }
             for (uint32_t x = 0; x < p.width; ++x) {

@@ -24,6 +24,11 @@ const unsigned MAX_JPEG_SCANS = 256;
 
 bool IsPng(ByteView data);
 
+// The decoder's words for a failure, which can hold the file's own bytes (an
+// unknown PNG chunk's type), escaped as entry names are. Here rather than
+// beside the decoder, whose file stays clear of the system's headers.
+std::string PrintableReason(const char* reason);
+
 // True when stb_image may read the file's header and decode it: no PNG chunk
 // longer than the rest of the file, no JPEG Huffman table of more than 256
 // codes and no more than MAX_JPEG_SCANS scans. Otherwise *detail says why.
