@@ -6,7 +6,17 @@
 // Checks:
 //   - a picture decodes only at the size its header declares, into a 24-bit
 //     bottom-up bitmap with a 40-byte header and every row there;
-//   - every icon image found lies inside the file and is at most 256 x 256;
+//   - every pixel comes from the file: decoded once more by a copy of the
+//     readers whose locals start as a pattern, a picture gives the same
+//     result (a palette index past the palette made stb_image read its
+//     palette array where it never wrote);
+//   - every icon image found lies inside the file and is at most 256 x 256,
+//     and the images add up to no more than the file: entries that share
+//     one image must not make copies of it;
+//   - the data a resource tree reader gives adds up to no more than the
+//     section it was read from, for the same reason;
+//   - what a refusal says holds no control bytes: the file's own bytes in it
+//     (an unknown PNG chunk's type) are escaped;
 //   - whatever a resource reader accepts, its writer writes back so that
 //     reading that again and writing it once more gives the same bytes.
 #include <cstdint>
@@ -17,6 +27,11 @@
 #include "brand.h"
 #include "picture.h"
 #include "resources.h"
+
+// The same readers once more, built with every local the compiler can fill
+// filled with a pattern before it is written (fuzz/CMakeLists.txt).
+PackError DecodePicturePatterned(ByteView file, unsigned width, unsigned height, ByteBuffer* dib, unsigned found[2],
+                                 std::string* detail);
 
 namespace {
 
@@ -34,17 +49,31 @@ void Check(bool ok, const char* what)
         Fail(what);
 }
 
+void CheckPrintable(const std::string& detail)
+{
+    for (char c : detail)
+        Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F, "a refusal's words carry control bytes");
+}
+
 void FuzzPicture(ByteView input)
 {
     ByteBuffer dib;
     unsigned found[2];
     std::string detail;
-    if (DecodePicture(input, 0, 0, &dib, found, &detail) != PackError::WrongPictureSize)
+    PackError sized = DecodePicture(input, 0, 0, &dib, found, &detail);
+    CheckPrintable(detail);
+    if (sized != PackError::WrongPictureSize)
         return;
     unsigned width = found[0], height = found[1];
     if (width == 0 || height == 0 || width > MAX_FUZZ_PICTURE || height > MAX_FUZZ_PICTURE)
         return;
     PackError error = DecodePicture(input, width, height, &dib, found, &detail);
+    ByteBuffer again;
+    std::string why;
+    PackError patterned = DecodePicturePatterned(input, width, height, &again, found, &why);
+    Check(patterned == error && why == detail && again == dib,
+          "a picture decodes otherwise when its decoder's locals start otherwise");
+    CheckPrintable(detail);
     if (error != PackError::Ok)
         return;
     int32_t w = 0, h = 0;
@@ -58,8 +87,14 @@ void FuzzIcon(ByteView input)
 {
     std::vector<IconImage> images;
     std::string detail;
-    if (ReadIconFile(input, &images, &detail) != PackError::Ok)
+    PackError error = ReadIconFile(input, &images, &detail);
+    CheckPrintable(detail);
+    if (error != PackError::Ok)
         return;
+    uint64_t total = 0;
+    for (const IconImage& image : images)
+        total += image.data.size();
+    Check(total <= input.size, "an icon file's images add up to more than the file");
     for (const IconImage& image : images) {
         Check(!image.data.empty() && image.data.size() <= input.size, "an icon image is larger than its file");
         Check(image.width >= 1 && image.width <= 256 && image.height >= 1 && image.height <= 256,
@@ -90,10 +125,21 @@ ByteBuffer WriteVersion(const VersionNode& root)
     return block;
 }
 
+uint64_t TreeBytes(const ResourceDirectory& directory)
+{
+    uint64_t bytes = 0;
+    for (const ResourceEntry& entry : directory.entries)
+        bytes += entry.directory ? TreeBytes(*entry.directory) : entry.data.size();
+    return bytes;
+}
+
 bool ReadTree(ByteView section, ResourceDirectory* root)
 {
     std::string detail;
-    return ReadResourceTree(section, 0, root, &detail);
+    if (!ReadResourceTree(section, 0, root, &detail))
+        return false;
+    Check(TreeBytes(*root) <= section.size, "a resource tree's data adds up to more than its section");
+    return true;
 }
 
 ByteBuffer WriteTree(const ResourceDirectory& root)

@@ -15,6 +15,7 @@
 #include "brand.h"
 #include "compressed_picture.h"
 #include "pack_test_support.h"
+#include "picture_files.h"
 #include "pe_image.h"
 #include "pe_writer.h"
 #include "picture.h"
@@ -113,83 +114,6 @@ bool Sorted(const ResourceDirectory& directory)
         if (entry.directory && !Sorted(*entry.directory))
             return false;
     return true;
-}
-
-// A BMP file: width x height, the given depth and header size, rows
-// top-down or bottom-up; colour(x, y) gives 0xRRGGBB, or a palette index
-// below 8 bits.
-Bytes MakeBmp(int width, int height, int bits, uint32_t headerSize, bool topDown,
-              const std::vector<uint32_t>& palette, std::function<uint32_t(int, int)> colour)
-{
-    size_t stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
-    size_t offset = 14 + headerSize + palette.size() * 4;
-    Bytes file(offset + stride * height, 0);
-    file[0] = 'B';
-    file[1] = 'M';
-    WriteLE32(&file[2], static_cast<uint32_t>(file.size()));
-    WriteLE32(&file[10], static_cast<uint32_t>(offset));
-    unsigned char* header = &file[14];
-    WriteLE32(header, headerSize);
-    WriteLE32(header + 4, static_cast<uint32_t>(width));
-    WriteLE32(header + 8, static_cast<uint32_t>(topDown ? -height : height));
-    header[12] = 1;
-    header[14] = static_cast<unsigned char>(bits);
-    WriteLE32(header + 32, static_cast<uint32_t>(palette.size()));
-    if (bits == 32 && headerSize >= 108) {
-        WriteLE32(header + 16, 3);  // BI_BITFIELDS: red, green, blue and alpha masks
-        WriteLE32(header + 40, 0x00FF0000);
-        WriteLE32(header + 44, 0x0000FF00);
-        WriteLE32(header + 48, 0x000000FF);
-        WriteLE32(header + 52, 0xFF000000);
-    }
-    for (size_t i = 0; i < palette.size(); ++i)
-        WriteLE32(&file[14 + headerSize + i * 4], palette[i]);
-    for (int y = 0; y < height; ++y) {
-        unsigned char* row = &file[offset + stride * static_cast<size_t>(topDown ? y : height - 1 - y)];
-        for (int x = 0; x < width; ++x) {
-            uint32_t c = colour(x, y);
-            if (bits < 8) {
-                row[x * bits / 8] |= static_cast<unsigned char>(c << (8 - bits - x * bits % 8));
-            } else if (bits == 8) {
-                row[x] = static_cast<unsigned char>(c);
-            } else if (bits == 16) {  // 5 bits each, red highest
-                uint32_t v = (c >> 19 & 31) << 10 | (c >> 11 & 31) << 5 | (c >> 3 & 31);
-                row[x * 2] = static_cast<unsigned char>(v);
-                row[x * 2 + 1] = static_cast<unsigned char>(v >> 8);
-            } else {
-                size_t at = static_cast<size_t>(x) * bits / 8;
-                row[at] = static_cast<unsigned char>(c);
-                row[at + 1] = static_cast<unsigned char>(c >> 8);
-                row[at + 2] = static_cast<unsigned char>(c >> 16);
-                if (bits == 32)
-                    row[at + 3] = 0xFF;
-            }
-        }
-    }
-    return file;
-}
-
-// An icon file of bitmap images of the given sizes, each 32 bits.
-Bytes MakeIcon(const std::vector<int>& sizes)
-{
-    Bytes file(6 + 16 * sizes.size(), 0);
-    file[2] = 1;
-    file[4] = static_cast<unsigned char>(sizes.size());
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        int size = sizes[i];
-        Bytes bmp = MakeBmp(size, size, 32, 40, false, {}, [](int x, int y) { return uint32_t(x * 7 + y); });
-        Bytes image(bmp.begin() + 14, bmp.end());
-        WriteLE32(&image[8], static_cast<uint32_t>(2 * size));           // colour and mask halves
-        image.resize(image.size() + static_cast<size_t>((size + 31) / 32 * 4 * size), 0);  // the mask
-        unsigned char* entry = &file[6 + 16 * i];
-        entry[0] = entry[1] = static_cast<unsigned char>(size == 256 ? 0 : size);
-        entry[4] = 1;
-        entry[6] = 32;
-        WriteLE32(entry + 8, static_cast<uint32_t>(image.size()));
-        WriteLE32(entry + 12, static_cast<uint32_t>(file.size()));
-        file.insert(file.end(), image.begin(), image.end());
-    }
-    return file;
 }
 
 std::vector<std::string> AllBrandingOptions()
@@ -368,6 +292,11 @@ TEST(BrandTool, TakesPicturesInTheirCommonFormsAndWarnsAboutAnIconWithoutSmallIm
         {"1-bit.bmp", MakeBmp(118, 26, 1, 40, false, palette, index), [&](int x, int y) { return palette[index(x, y)]; }, 0},
         {"palette.png", {}, [](int x, int y) { return x >= 8 && x <= 60 && y >= 8 && y <= 17 ? 0xFFFFFFu : 0x2A4F7Du; }, 0},
         {"photo.jpg", {}, [](int, int) { return 0x3366CCu; }, 8},
+        // The hostile pictures' sound twins: a stream of zeros that inflates
+        // to just the rows, and a progressive JPEG of nine scans.
+        {"zeros.png", MakePng(118, 26, 8, 2, {PngChunk("IDAT", ZlibOfZeros(26 * (1 + 118 * 3)))}),
+         [](int, int) { return 0u; }, 0},
+        {"progressive.jpg", ProgressiveJpeg(118, 26, 9), [](int, int) { return 0x808080u; }, 1},
     };
     for (const auto& picture : pictures) {
         SCOPED_TRACE(picture.name);
@@ -419,6 +348,33 @@ TEST(BrandTool, RefusesInOneLineAndWritesNothing)
     bytes[layout.headers.sectionTable + (layout.sections.size() - 1) * 40 + 1] = 'X';
     WriteFileBytes(moved, bytes);
 
+    // Hostile files, as large as the attacks on the packer were: pictures
+    // and icon files, a stub whose resource entries all share one block, and
+    // one with a thousand more languages of the splash to copy it into.
+    auto hostile = [&ws](const std::string& name) { return ws.dir / name; };
+    for (const NamedFile& file : HostilePictures(true))
+        ASSERT_TRUE(WriteFileBytes(hostile(file.name), file.bytes));
+    std::string sharedStub = ws.dir / "shared.exe", languages = ws.dir / "languages.exe";
+    WriteFileBytes(sharedStub, WithResourcesSharingOneBlock(ws.stubBytes, 300));
+    {
+        ReadBack stock(ws.stub);
+        ResourceDirectory* splash = FindResourceLanguages(stock.root, RESOURCE_BITMAP, 129);
+        ASSERT_TRUE(stock.ok && splash != nullptr);
+        for (uint16_t language = 1; language <= 1000; ++language) {
+            ResourceEntry entry;
+            entry.key = ResourceKey::Id(language);
+            entry.data = Pattern(16, language);
+            splash->Insert(std::move(entry));
+        }
+        const PeSection& rsrc = stock.layout.sections[static_cast<size_t>(stock.layout.resourceSection)];
+        Bytes image;
+        std::string detail;
+        ASSERT_EQ(PackError::Ok, ReplaceResourceSection(ByteView(stock.bytes), stock.layout,
+                                                        WriteResourceTree(stock.root, rsrc.virtualAddress), &image,
+                                                        &detail));
+        WriteFileBytes(languages, image);
+    }
+
     const struct {
         const char* what;
         std::vector<std::string> args;
@@ -439,6 +395,35 @@ TEST(BrandTool, RefusesInOneLineAndWritesNothing)
         {"a product name with a line break", {"--product", "a\nb"}, 1, "--product: cannot be used as text"},
         {"an output that is a picture", {"-o", Fixture("exit.png"), "--button-exit", Fixture("exit.png")}, 1,
          "branding would destroy it"},
+        {"an icon file whose images share their data", {"--icon", hostile("icon-entries-sharing-one-image")}, 1,
+         hostile("icon-entries-sharing-one-image") + ": not an icon (.ico) file: its 65535 images add up to "
+                                                     "73923480 bytes, more than the 1128 bytes after its directory: "
+                                                     "they share their data"},
+        {"a stub whose resources share their data", {"--stub", sharedStub}, 1,
+         "stub's PE headers or resources are damaged: the resource data adds up to more than the resource section"},
+        {"a picture to copy into a thousand languages", {"--stub", languages, "--splash", Fixture("splash.png")}, 1,
+         "the payload offset 0x200000: bitmap 129 (the splash) in 1001 languages would take 648688040 bytes"},
+        {"a picture that inflates past its pixels", {"--splash", hostile("png-inflating-past-its-pixels")}, 1,
+         hostile("png-inflating-past-its-pixels") + ": cannot be decoded as a BMP, PNG or JPEG picture: its image "
+                                                    "data inflates to more than the 648360 bytes its 600 x 360 pixels "
+                                                    "need"},
+        {"an icon image that inflates past its pixels", {"--icon", hostile("png-inflating-past-its-pixels-in-an-icon")},
+         1,
+         "image 1 of 1 (256 x 256) is a PNG image that cannot be used: its image data inflates to more than the "
+         "262400 bytes its 256 x 256 pixels need"},
+        {"a JPEG of more scans than a picture has", {"--splash", hostile("jpeg-more-scans-than-a-picture-has")}, 1,
+         hostile("jpeg-more-scans-than-a-picture-has") +
+             ": cannot be decoded as a BMP, PNG or JPEG picture: a JPEG of more than 256 scans"},
+        {"a BMP pixel past the palette", {"--button-exit", hostile("bmp-pixel-past-the-palette")}, 1,
+         "the pixel at 100, 20 is colour 5 of a palette of 2"},
+        {"a PNG pixel past the palette", {"--button-exit", hostile("png-pixel-past-the-palette")}, 1,
+         "the pixel at 100, 20 is colour 5 of a palette of 2"},
+        {"a BMP cut short", {"--splash", hostile("bmp-cut-short")}, 1,
+         "its pixel rows need 648000 bytes from offset 54; the file has 347400"},
+        {"a chunk type of control bytes", {"--button-exit", hostile("png-chunk-type-of-control-bytes")}, 1,
+         "\\x1B[2J PNG chunk not known"},
+        {"a company with a C1 control character", {"--company", "a\xC2\x85" "b"}, 1,
+         "--company: cannot be used as text: it holds a control character"},
         {"a version of five numbers", {"--version", "1.2.3.4.5"}, 2, "not a version A.B.C.D"},
         {"a payload for brand", {Fixture("exit.png")}, 2, "brand takes no PATH"},
     };
@@ -453,13 +438,43 @@ TEST(BrandTool, RefusesInOneLineAndWritesNothing)
         EXPECT_EQ(c.status, run.status) << run.err;
         EXPECT_NE(std::string::npos, run.err.find(c.message)) << run.err;
         EXPECT_EQ(c.status == 2 ? 2u : 1u, LineCount(run.err)) << run.err;
+        EXPECT_TRUE(std::none_of(run.err.begin(), run.err.end(), [](char b) {
+            return b != '\n' && b != '\r' && static_cast<unsigned char>(b) < 0x20;  // lines end in CR LF on Windows
+        })) << "the input's bytes reach the terminal: " << run.err;
         EXPECT_FALSE(PathExists(ws.out));
     }
+    // What is refused is refused alike each time; a palette as short as the
+    // pixels need is used alike each time.
+    std::vector<std::string> pastPalette = {"brand", "--stub", ws.stub, "-o", ws.out, "--button-exit",
+                                            hostile("bmp-pixel-past-the-palette")};
+    Captured again = Pack(pastPalette);
+    EXPECT_EQ(1, again.status);
+    EXPECT_EQ(Pack(pastPalette).err, again.err);
+    std::string shortPalette = ws.dir / "short-palette.bmp", other = ws.dir / "other.exe";
+    WriteFileBytes(shortPalette, MakeBmp(118, 26, 8, 40, false, {0x00336699, 0x00CC9933},
+                                         [](int x, int y) { return uint32_t((x + y) % 2); }));
+    ASSERT_EQ(0, Pack({"brand", "--stub", ws.stub, "-o", ws.out, "--button-exit", shortPalette}).status);
+    ASSERT_EQ(0, Pack({"brand", "--stub", ws.stub, "-o", other, "--button-exit", shortPalette}).status);
+    Bytes first, second;
+    ReadFileBytes(ws.out, &first);
+    ReadFileBytes(other, &second);
+    EXPECT_TRUE(first == second);
+    RemoveHostFile(ws.out);
+    // The stub whose resources share their data: list reads no branding from
+    // it, and build takes it for some other stub.
+    Captured listed = Pack({"list", sharedStub});
+    EXPECT_NE(std::string::npos, listed.out.find("branding: none")) << listed.out;
+    std::string payload = ws.dir / "readme.txt";
+    WriteFileText(payload, "readme\n");
+    Captured built = Pack({"build", "-q", "-o", ws.out, "--stub", sharedStub, payload});
+    EXPECT_EQ(0, built.status) << built.err;
+    EXPECT_NE(std::string::npos, built.err.find("not recognised as the launcher")) << built.err;
+    RemoveHostFile(ws.out);
     Bytes after;
     ReadFileBytes(Fixture("exit.png"), &after);
     EXPECT_TRUE(after == exitPng);
     // build refuses the same way, before writing anything.
-    Captured built = Pack({"build", "-o", ws.out, "--stub", ws.stub, "--splash", Fixture("exit.png"), Fixture("exit.png")});
+    built = Pack({"build", "-o", ws.out, "--stub", ws.stub, "--splash", Fixture("exit.png"), Fixture("exit.png")});
     EXPECT_EQ(1, built.status);
     EXPECT_NE(std::string::npos, built.err.find("wrong size: 118 x 26 pixels; the splash must be 600 x 360")) << built.err;
     EXPECT_FALSE(PathExists(ws.out));

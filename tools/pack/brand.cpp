@@ -33,7 +33,7 @@ PackError CheckText(const char* option, const std::optional<std::string>& text, 
         return Fail(result, PackError::BadText, option,
                     "it is longer than " + std::to_string(MAX_TEXT_UNITS) + " characters");
     for (char16_t c : *out)
-        if (c < 0x20 || c == 0x7F)
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F))  // C0, DEL and C1
             return Fail(result, PackError::BadText, option, "it holds a control character");
     return PackError::Ok;
 }

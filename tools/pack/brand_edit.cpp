@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "archive.h"
+
 namespace {
 
 const uint16_t STATIC_CLASS_ATOM = 0x0082;
@@ -32,6 +34,20 @@ std::u16string Ascii(const std::string& text)
     return std::u16string(text.begin(), text.end());
 }
 
+// Each language of a resource gets a copy of its own of the new data, and
+// all of it must end before the payload offset: a stub whose resource has
+// thousands of languages is refused before they are filled. total is what
+// they take, or (more) what the ones filled so far take.
+PackError CheckCopies(uint64_t total, bool more, size_t languages, const std::string& what,
+                      const std::string& stubName, PackResult* result)
+{
+    if (total <= PAYLOAD_OFFSET)
+        return PackError::Ok;
+    return Fail(result, PackError::ImageTooLarge, stubName,
+                what + " in " + std::to_string(languages) + " languages would take " + (more ? "more than " : "") +
+                    std::to_string(total) + " bytes");
+}
+
 // Every language of one resource; StubNotLauncher when there is none.
 PackError LanguagesOf(ResourceDirectory& root, uint16_t type, uint16_t id, const std::string& what,
                       const std::string& stubName, ResourceDirectory** languages, PackResult* result)
@@ -49,8 +65,10 @@ PackError ReplacePicture(ResourceDirectory& root, const PictureSlot& slot, const
                          const std::string& stubName, PackResult* result)
 {
     ResourceDirectory* languages = nullptr;
-    if (LanguagesOf(root, RESOURCE_BITMAP, slot.id, "bitmap " + std::to_string(slot.id) + " (the " + slot.role + ")",
-                    stubName, &languages, result) != PackError::Ok)
+    std::string what = "bitmap " + std::to_string(slot.id) + " (the " + slot.role + ")";
+    if (LanguagesOf(root, RESOURCE_BITMAP, slot.id, what, stubName, &languages, result) != PackError::Ok ||
+        CheckCopies(uint64_t(languages->entries.size()) * dib.size(), false, languages->entries.size(), what, stubName,
+                    result) != PackError::Ok)
         return result->error;
     for (ResourceEntry& language : languages->entries)
         language.data = dib;
@@ -63,8 +81,13 @@ PackError ReplaceIcon(ResourceDirectory& root, const std::vector<IconImage>& ima
                       PackResult* result)
 {
     ResourceDirectory* group = nullptr;
+    uint64_t bytes = 0;
+    for (const IconImage& image : images)
+        bytes += image.data.size();
     if (LanguagesOf(root, RESOURCE_GROUP_ICON, IDR_MAINFRAME, "icon group 128", stubName, &group, result) !=
-        PackError::Ok)
+            PackError::Ok ||
+        CheckCopies(uint64_t(group->entries.size()) * bytes, false, group->entries.size(), "icon group 128",
+                    stubName, result) != PackError::Ok)
         return result->error;
     std::set<uint16_t> old, kept;
     ResourceEntry* groups = root.Find(ResourceKey::Id(RESOURCE_GROUP_ICON));
@@ -130,6 +153,7 @@ PackError UpdateVersionBlock(ResourceDirectory& root, const BrandOptions& option
     if (LanguagesOf(root, RESOURCE_VERSION, VERSION_INFO_ID, "version block", stubName, &languages, result) !=
         PackError::Ok)
         return result->error;
+    uint64_t written = 0;
     for (ResourceEntry& language : languages->entries) {
         VersionNode block;
         if (!ReadVersionBlock(ByteView(language.data), &block))
@@ -158,6 +182,10 @@ PackError UpdateVersionBlock(ResourceDirectory& root, const BrandOptions& option
         if (!WriteVersionBlock(block, &language.data))
             return Fail(result, PackError::BadText, "--product, --company and --copyright",
                              "the version block would outgrow 64 KiB");
+        written += language.data.size();
+        if (CheckCopies(written, true, languages->entries.size(), "the version block", stubName, result) !=
+            PackError::Ok)
+            return result->error;
     }
     return PackError::Ok;
 }
@@ -171,6 +199,7 @@ PackError UpdateAboutBox(ResourceDirectory& root, const BrandOptions& options, c
     if (LanguagesOf(root, RESOURCE_DIALOG, IDD_ABOUTBOX, "About box (dialog 100)", stubName, &languages, result) !=
         PackError::Ok)
         return result->error;
+    uint64_t written = 0;
     for (ResourceEntry& language : languages->entries) {
         DialogTemplate dialog;
         if (!ReadDialogTemplate(ByteView(language.data), &dialog))
@@ -189,6 +218,9 @@ PackError UpdateAboutBox(ResourceDirectory& root, const BrandOptions& options, c
         if (options.copyright)
             lines[1]->title.text = EscapeAmpersands(inputs.copyright);
         language.data = WriteDialogTemplate(dialog);
+        written += language.data.size();
+        if (CheckCopies(written, true, languages->entries.size(), "the About box", stubName, result) != PackError::Ok)
+            return result->error;
     }
     return PackError::Ok;
 }
@@ -201,12 +233,16 @@ PackError UpdateSystemMenuEntry(ResourceDirectory& root, const BrandInputs& inpu
     if (LanguagesOf(root, RESOURCE_STRING, block, "string 101 (the system menu's About entry)", stubName, &languages,
                     result) != PackError::Ok)
         return result->error;
+    uint64_t written = 0;
     for (ResourceEntry& language : languages->entries) {
         std::u16string strings[STRINGS_PER_BLOCK];
         if (!ReadStringBlock(ByteView(language.data), strings))
             return Fail(result, PackError::StubDamaged, stubName, "its string table cannot be read");
         strings[IDS_ABOUTBOX % STRINGS_PER_BLOCK] = ABOUT_PREFIX + EscapeAmpersands(inputs.product) + MENU_SUFFIX;
         language.data = WriteStringBlock(strings);
+        written += language.data.size();
+        if (CheckCopies(written, true, languages->entries.size(), "string 101", stubName, result) != PackError::Ok)
+            return result->error;
     }
     return PackError::Ok;
 }

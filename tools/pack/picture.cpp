@@ -1,9 +1,12 @@
 // Pictures and icon files for branding: stb_image behind the checks that
-// guard it. Past 350 lines because each guard is read beside what it guards.
+// guard it (picture_guard.h), the one that needs its inflater here.
 #include "picture.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+
+#include "picture_guard.h"
 
 // stb_image from Debian's libstb-dev, copied into the build tree at configure
 // time. Only the three formats a picture may come in; no SIMD, so every host
@@ -21,7 +24,7 @@
 #define STBI_NO_STDIO
 #define STBI_NO_SIMD
 #define STBI_NO_LINEAR
-#define STBI_MAX_DIMENSIONS 4096
+#define STBI_MAX_DIMENSIONS DECODER_MAX_DIMENSION
 #include "stb_image.h"
 
 namespace {
@@ -37,9 +40,6 @@ const size_t DIB_COLORS_USED_AT = 32;
 const uint32_t BI_RGB = 0;
 const uint32_t BI_BITFIELDS = 3;
 
-// PNG: the signature.
-const unsigned char PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
 // An icon file's header, then its directory of 16-byte entries.
 const size_t ICON_HEADER_SIZE = 6;
 const size_t ICON_ENTRY_SIZE = 16;
@@ -50,105 +50,50 @@ struct StbFree {
 };
 using Pixels = std::unique_ptr<stbi_uc, StbFree>;
 
+// stb_image's words for a failure, which can hold the file's own bytes (an
+// unknown PNG chunk's type): escaped, as entry names are.
 std::string StbReason()
 {
     const char* reason = stbi_failure_reason();
-    return reason != nullptr ? reason : "unknown";
+    return reason != nullptr ? PrintableReason(reason) : "unknown";
 }
 
-bool IsPng(ByteView data)
+// The image data of a PNG of checked size inflated by stb_image's own
+// inflater into room for the rows its size gives and no more: a stream that
+// would inflate past them (a few kilobytes can make gigabytes) is refused
+// before stb_image inflates it with no bound. Then a palette picture's
+// pixels are checked against its palette.
+bool PngInflatesWithin(ByteView data, std::string* detail)
 {
-    if (!data.Has(0, sizeof PNG_SIGNATURE))
+    PngImage png;
+    if (!ReadPngImage(data, &png))
+        return true;  // stb_image refuses it before it inflates anything
+    if (png.inflatedSize > static_cast<uint64_t>(INT32_MAX) || png.stream.size() > static_cast<size_t>(INT32_MAX)) {
+        *detail = "too large";
         return false;
-    for (size_t i = 0; i < sizeof PNG_SIGNATURE; ++i)
-        if (data.U8(i) != PNG_SIGNATURE[i])
-            return false;
-    return true;
+    }
+    ByteBuffer rows(static_cast<size_t>(png.inflatedSize));
+    char* out = reinterpret_cast<char*>(rows.data());
+    const char* in = reinterpret_cast<const char*>(png.stream.data());
+    int size = static_cast<int>(rows.size()), length = static_cast<int>(png.stream.size());
+    int inflated = png.zlibHeader ? stbi_zlib_decode_buffer(out, size, in, length)
+                                  : stbi_zlib_decode_noheader_buffer(out, size, in, length);
+    const char* reason = stbi_failure_reason();
+    if (inflated < 0 && reason != nullptr && strcmp(reason, "output buffer limit") == 0) {
+        *detail = "its image data inflates to more than the " + std::to_string(png.inflatedSize) + " bytes its " +
+                  std::to_string(png.width) + " x " + std::to_string(png.height) + " pixels need";
+        return false;
+    }
+    if (inflated != size)
+        return true;  // damaged or short: stb_image refuses it the same way
+    return !png.palette || PngIndicesInPalette(png, &rows, detail);
 }
 
-// A PNG's chunks, walked by their lengths as stb_image walks them: it
-// allocates room for a data chunk's declared length before it reads any of
-// it, so a chunk longer than the file is refused first.
-bool PngChunksFit(ByteView data, std::string* detail)
+// Once the size is checked: the work bounded by the pixels, and every pixel
+// from the file.
+bool PixelsBoundedAndDefined(ByteView data, std::string* detail)
 {
-    auto big32 = [&data](uint64_t at) {
-        return uint32_t(data.U8(at)) << 24 | uint32_t(data.U8(at + 1)) << 16 | uint32_t(data.U8(at + 2)) << 8 |
-               data.U8(at + 3);
-    };
-    const size_t CHUNK_OVERHEAD = 12;  // length, type, CRC
-    for (uint64_t at = sizeof PNG_SIGNATURE; data.Has(at, 8);) {
-        uint32_t length = big32(at);
-        if (!data.Has(at, uint64_t(length) + CHUNK_OVERHEAD)) {
-            *detail = "a PNG chunk of " + std::to_string(length) + " bytes, longer than the rest of the file";
-            return false;
-        }
-        if (big32(at + 4) == 0x49454E44)  // IEND
-            return true;
-        at += uint64_t(length) + CHUNK_OVERHEAD;
-    }
-    return true;
-}
-
-// Faults of the stb_image that Debian ships, found by fuzzing, refused
-// before it sees them: a JPEG Huffman table of more than 256 codes makes it
-// write past its tables, and a PNG chunk longer than the file makes it
-// allocate that much. Walks the JPEG's marker segments as stb_image does,
-// skipping stray bytes and fill bytes between them, and after each start of
-// scan the entropy-coded data with its stuffed zeros and restarts: every
-// table stb_image could build is checked, and some it would never reach.
-// True when the input is safe to hand over (a damaged file is left to
-// stb_image to refuse).
-bool SafeForDecoder(ByteView data, std::string* detail)
-{
-    if (IsPng(data))
-        return PngChunksFit(data, detail);
-    const uint8_t SOI = 0xD8, EOI = 0xD9, SOS = 0xDA, DHT = 0xC4, TEM = 0x01, RST0 = 0xD0, RST7 = 0xD7;
-    const size_t MAX_HUFFMAN_CODES = 256;
-    // The start of image, after as many fill bytes as there may be.
-    uint64_t start = 1;
-    while (data.U8(0) == 0xFF && data.U8(start) == 0xFF)
-        ++start;
-    if (data.U8(0) != 0xFF || data.U8(start) != SOI)
-        return true;
-    auto big16 = [&data](uint64_t at) { return static_cast<uint32_t>(data.U8(at) << 8 | data.U8(at + 1)); };
-    bool inScan = false;
-    for (uint64_t at = start + 1; data.Has(at, 2);) {
-        if (data.U8(at) != 0xFF) {  // padding, or scan data
-            ++at;
-            continue;
-        }
-        uint64_t next = at + 1;
-        while (data.U8(next) == 0xFF)  // fill bytes; past the end U8 reads 0
-            ++next;
-        uint8_t marker = data.U8(next);
-        at = next + 1;
-        if (inScan && (marker == 0x00 || (marker >= RST0 && marker <= RST7)))
-            continue;  // a stuffed zero or a restart: the scan goes on
-        inScan = false;
-        if (marker == EOI)
-            return true;
-        if (marker == SOI || marker == TEM || (marker >= RST0 && marker <= RST7))
-            continue;
-        // As stb_image reads it: a table's counts even where the file has
-        // ended (it reads zeros there), and on to the segment's declared end.
-        int64_t length = big16(at);
-        for (int64_t left = length - 2, table = at + 2; marker == DHT && left > 0;) {
-            // Class and id, sixteen counts, then that many symbols.
-            size_t codes = 0;
-            for (int64_t i = 1; i <= 16; ++i)
-                codes += data.U8(static_cast<uint64_t>(table + i));
-            if (codes > MAX_HUFFMAN_CODES) {
-                *detail = "a JPEG Huffman table of " + std::to_string(codes) + " codes, more than " +
-                          std::to_string(MAX_HUFFMAN_CODES);
-                return false;
-            }
-            table += 17 + static_cast<int64_t>(codes);
-            left -= 17 + static_cast<int64_t>(codes);
-        }
-        inScan = marker == SOS;
-        at += static_cast<uint64_t>(length);
-    }
-    return true;
+    return IsPng(data) ? PngInflatesWithin(data, detail) : BmpPixelsDefined(data, detail);
 }
 
 // stbi_info gives a top-down bitmap's height as stored: negative.
@@ -180,6 +125,8 @@ bool DecodeRgba(ByteView data, unsigned maxWidth, unsigned maxHeight, Pixels* pi
                   std::to_string(maxWidth) + " x " + std::to_string(maxHeight);
         return false;
     }
+    if (!PixelsBoundedAndDefined(data, detail))
+        return false;
     int decodedWidth = 0, decodedHeight = 0;
     pixels->reset(stbi_load_from_memory(data.data, length, &decodedWidth, &decodedHeight, &channels, 4));
     if (!*pixels) {
@@ -328,27 +275,45 @@ PackError ReadIconFile(ByteView file, std::vector<IconImage>* images, std::strin
         return PackError::NotAnIcon;
     }
     uint16_t count = file.U16(4);
-    if (!file.Has(ICON_HEADER_SIZE, uint64_t(count) * ICON_ENTRY_SIZE)) {
+    uint64_t directoryEnd = ICON_HEADER_SIZE + uint64_t(count) * ICON_ENTRY_SIZE;
+    if (!file.Has(0, directoryEnd)) {
         *detail = "its directory of " + std::to_string(count) + " images is cut short";
+        return PackError::NotAnIcon;
+    }
+    auto which = [&file, count](uint16_t i) {
+        uint64_t entry = ICON_HEADER_SIZE + uint64_t(i) * ICON_ENTRY_SIZE;
+        return "image " + std::to_string(i + 1) + " of " + std::to_string(count) + " (" +
+               std::to_string(DimensionOf(file.U8(entry))) + " x " + std::to_string(DimensionOf(file.U8(entry + 1))) +
+               ")";
+    };
+    // Entries that share their data would each be copied, and decoded: a
+    // megabyte of directory pointing at one image could make gigabytes.
+    // Images laid out once fit in the file after the directory, so that
+    // bounds the bytes read before any is copied.
+    uint64_t total = 0;
+    for (uint16_t i = 0; i < count; ++i) {
+        uint64_t entry = ICON_HEADER_SIZE + uint64_t(i) * ICON_ENTRY_SIZE;
+        uint32_t size = file.U32(entry + 8);
+        if (size == 0 || !file.Has(file.U32(entry + 12), size)) {
+            *detail = which(i) + " lies outside the file";
+            return PackError::BadIconImage;
+        }
+        total += size;
+    }
+    if (total > file.size - directoryEnd) {
+        *detail = "its " + std::to_string(count) + " images add up to " + std::to_string(total) +
+                  " bytes, more than the " + std::to_string(file.size - directoryEnd) +
+                  " bytes after its directory: they share their data";
         return PackError::NotAnIcon;
     }
     for (uint16_t i = 0; i < count; ++i) {
         uint64_t entry = ICON_HEADER_SIZE + uint64_t(i) * ICON_ENTRY_SIZE;
-        uint32_t size = file.U32(entry + 8);
-        uint32_t offset = file.U32(entry + 12);
-        std::string which = "image " + std::to_string(i + 1) + " of " + std::to_string(count) + " (" +
-                            std::to_string(DimensionOf(file.U8(entry))) + " x " +
-                            std::to_string(DimensionOf(file.U8(entry + 1))) + ")";
-        if (size == 0 || !file.Has(offset, size)) {
-            *detail = which + " lies outside the file";
-            return PackError::BadIconImage;
-        }
         IconImage image;
-        image.data = CopyBytes(file, offset, size);
+        image.data = CopyBytes(file, file.U32(entry + 12), file.U32(entry + 8));
         image.colorCount = file.U8(entry + 2);
         std::string why;
         if (!DescribeIconImage(ByteView(image.data), &image, &why)) {
-            *detail = which + " is " + why;
+            *detail = which(i) + " is " + why;
             return PackError::BadIconImage;
         }
         images->push_back(std::move(image));
