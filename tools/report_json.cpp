@@ -9,11 +9,15 @@ namespace {
 std::string JsonString(const std::string& text)
 {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        bool c1 = IsC1(text, i);
+        if (c1)
+            c = static_cast<unsigned char>(text[++i]);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20) {
+        } else if (c1 || c < 0x20 || c == 0x7F) {
             char escaped[8];
             snprintf(escaped, sizeof escaped, "\\u%04X", c);
             out += escaped;

@@ -35,7 +35,7 @@ std::string BrandingText(const BrandingReport& report)
     if (!report.fileVersion.empty())
         text += "version: " + report.fileVersion + " (file), " + report.productVersion + " (product)\n";
     for (const auto& string : report.versionStrings)
-        text += "version string " + string.first + ": " + string.second + "\n";
+        text += "version string " + Shown(string.first) + ": " + Shown(string.second) + "\n";
     text += "splash: " + PictureText(report.splash) + "\n";
     for (int i = 0; i < BRAND_BUTTON_COUNT; ++i)
         text += std::string("button ") + BRAND_BUTTON_NAMES[i] + ": " + PictureText(report.buttons[i]) + "\n";
@@ -45,9 +45,10 @@ std::string BrandingText(const BrandingReport& report)
         text += (i ? ", " : ": ") + IconImageText(report.icon[i]);
     text += "\n";
     if (report.hasAbout)
-        text += "About box: " + report.aboutCaption + " | " + report.aboutProduct + " | " + AsShown(report.aboutLegal) + "\n";
+        text += "About box: " + Shown(report.aboutCaption) + " | " + Shown(report.aboutProduct) + " | " +
+                Shown(AsShown(report.aboutLegal)) + "\n";
     if (report.hasSystemMenu)
-        text += "system menu entry: " + report.systemMenu + "\n";
+        text += "system menu entry: " + Shown(report.systemMenu) + "\n";
     return text;
 }
 
@@ -72,6 +73,33 @@ const char* MethodName(uint8_t method, uint8_t filter)
     if (method == ENTRY_METHOD_STORED)
         return "stored";
     return filter == ENTRY_FILTER_X86 ? "lzma+x86" : "lzma";
+}
+
+bool IsC1(const std::string& utf8, size_t at)
+{
+    return static_cast<unsigned char>(utf8[at]) == 0xC2 && at + 1 < utf8.size() &&
+           static_cast<unsigned char>(utf8[at + 1]) >= 0x80 && static_cast<unsigned char>(utf8[at + 1]) <= 0x9F;
+}
+
+std::string Shown(const std::string& utf8)
+{
+    std::string shown;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        char escaped[8];
+        if (IsC1(utf8, i)) {
+            snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned char>(utf8[++i]));
+            shown += escaped;
+        } else if (c < 0x20 || c == 0x7F) {
+            snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            shown += escaped;
+        } else if (c == '\\') {
+            shown += "\\\\";
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown;
 }
 
 std::string AsShown(const std::string& text)

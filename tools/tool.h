@@ -79,6 +79,12 @@ const char* MethodName(uint8_t method, uint8_t filter);
 // A control's text as the user reads it: "&&" is an ampersand, and "&" before
 // another character only marks it as the access key.
 std::string AsShown(const std::string& text);
+// Text read from a stub, safe to print: C0 controls and DEL as \xNN, the C1
+// controls (which terminals may obey as escapes) as \u00NN, a backslash as
+// two; all else as it is.
+std::string Shown(const std::string& utf8);
+// Whether utf8 holds a C1 control (U+0080..U+009F) at byte at.
+bool IsC1(const std::string& utf8, size_t at);
 // One line on the integrity record, for list and extract.
 std::string IntegrityText(IntegrityState state, const IntegrityRecord& record);
 

@@ -246,6 +246,24 @@ TEST(BrandTool, BrandsTheStubAndKeepsEverythingElse)
     listed = Pack({"list", ws.stub});
     EXPECT_NE(std::string::npos, listed.out.find("splash: 600 x 360, 24 bits, the stock picture")) << listed.out;
     EXPECT_NE(std::string::npos, listed.out.find("icon: 4 images, the stock icon")) << listed.out;
+    // A stub branded elsewhere may carry controls in its texts: list prints
+    // them escaped, never for the terminal to obey.
+    Bytes hostile = branded.bytes;
+    const std::string company = std::string("E\0x\0a\0m\0p\0l\0e\0 \0L\0t\0d\0", 22);
+    auto at = std::search(hostile.begin(), hostile.end(), company.begin(), company.end());
+    ASSERT_NE(hostile.end(), at);
+    at[2] = 0x1B;  // ESC
+    at[16] = 0x9B;  // U+009B, the C1 control sequence introducer
+    std::string hostileFile = ws.dir / "hostile.exe";
+    ASSERT_TRUE(WriteFileBytes(hostileFile, hostile));
+    for (const char* form : {"", "--json"}) {
+        listed = Pack(*form ? std::vector<std::string>{"list", form, hostileFile}
+                            : std::vector<std::string>{"list", hostileFile});
+        EXPECT_NE(std::string::npos, listed.out.find(*form ? "E\\u001Bample \\u009Btd" : "E\\x1Bample \\u009Btd"))
+            << listed.out;
+        EXPECT_EQ(std::string::npos, listed.out.find('\x1B'));
+        EXPECT_EQ(std::string::npos, listed.out.find("\xC2\x9B"));
+    }
 
     // The same inputs give the same bytes; no options give the stub itself;
     // build brands on the way exactly as brand does.
