@@ -12,7 +12,8 @@
 // Last, the digest alone over 256 MiB in memory, with each code it has.
 //
 // It builds natively and for Windows; scripts/bench runs each build where its
-// figures mean something.
+// figures mean something. Some 400 lines in one file: one benchmark, whose
+// ways of copying, rounds and printed ratios are read together.
 //
 // Usage: stage_bench [ROUNDS] [FOLDER]
 // The files go under FOLDER, by default /dev/shm where it exists (else the
