@@ -1,5 +1,5 @@
-# Test: Quorvane.exe is a 32-bit GUI program that imports KERNEL32, USER32, GDI32
-# and msvcrt and nothing else. The shell and COM, which only a setup program
+# Test: Quorvane.exe is a 32-bit GUI program with ASLR and DEP that imports
+# KERNEL32, USER32, GDI32 and msvcrt and nothing else. The shell and COM, which only a setup program
 # that needs administrator rights calls for, are loaded from the system folder
 # at that moment, not imported.
 #   cmake -DOBJDUMP=<objdump> -DEXE=<exe> -P CheckImports.cmake
@@ -31,6 +31,13 @@ endif()
 if(NOT dump MATCHES "Subsystem[ \t]+00000002")
     message(FATAL_ERROR "${EXE} is not a GUI-subsystem program")
 endif()
+# Loaded at a random base, its data never run: the linker's defaults, kept.
+string(REGEX MATCH "DllCharacteristics[ \t]+[0-9a-fA-F]+((\r?\n[ \t]+[A-Z_]+)*)" characteristics "${dump}")
+foreach(flag DYNAMIC_BASE NX_COMPAT)
+    if(NOT characteristics MATCHES "${flag}")
+        message(FATAL_ERROR "${EXE} is not marked ${flag}")
+    endif()
+endforeach()
 if(NOT dump MATCHES "SetDefaultDllDirectories" AND NOT dump MATCHES "GetProcAddress")
     message(FATAL_ERROR "${EXE} cannot look up SetDefaultDllDirectories")
 endif()
