@@ -1107,6 +1107,16 @@ TEST(PackTool, DrawsTheSplashLayoutForADesigner)
     ASSERT_EQ(0, Pack({"guide", "-o", over, "--splash", splash}).status);
     EXPECT_EQ(2, Pack({"guide", splash}).status);  // no -o
     EXPECT_EQ(1, Pack({"guide", "-o", splash, "--splash", splash}).status);
+#ifndef _WIN32
+    struct stat guideStat, launcherStat;
+    Workspace ws;
+    ws.Add("readme.txt", {'r'});
+    ASSERT_EQ(0, Pack({"build", "-q", "-o", ws.out, "--stub", ws.stub, ws.payload}).status);
+    ASSERT_EQ(0, stat(guide.c_str(), &guideStat));
+    ASSERT_EQ(0, stat(ws.out.c_str(), &launcherStat));
+    EXPECT_EQ(0u, guideStat.st_mode & 0111u) << "a picture, not a program";
+    EXPECT_NE(0u, launcherStat.st_mode & 0100u) << "a launcher is a program";
+#endif
 
     // The guide is a 600 x 360 picture, as a splash must be; read back as
     // the packer stores pictures: 24-bit, bottom-up.

@@ -173,5 +173,5 @@ PackError WriteGuide(const std::string& output, const std::string& splash, PackR
             return FailWithReason(result, PackError::WriteFailed, output);
         return PackError::Ok;
     };
-    return WriteBeside(output, write, nullptr, result);
+    return WriteBeside(output, write, nullptr, result, false);  // a picture, not a program
 }

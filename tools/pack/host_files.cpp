@@ -179,7 +179,7 @@ bool MakeHostFolder(const std::string& path)
 
 // Created exclusively and shareable for deletion, so nobody else's file is
 // taken over and an interrupted build can still remove it.
-static FILE* CreateNewFile(const std::string& path)
+static FILE* CreateNewFile(const std::string& path, bool)
 {
     HANDLE handle = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
@@ -286,9 +286,10 @@ bool MakeHostFolder(const std::string& path)
     return mkdir(path.c_str(), 0777) == 0;
 }
 
-static FILE* CreateNewFile(const std::string& path)
+// A program is made executable, like a linker's output; other files are not.
+static FILE* CreateNewFile(const std::string& path, bool program)
 {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0777);  // a program, like a linker's output
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, program ? 0777 : 0666);
     if (fd < 0)
         return nullptr;
     FILE* file = fdopen(fd, "wb");
@@ -311,7 +312,7 @@ std::string HostProgramPath()
 
 #endif
 
-std::string CreateTempBeside(const std::string& target, FILE** file, std::string* reason)
+std::string CreateTempBeside(const std::string& target, FILE** file, std::string* reason, bool program)
 {
     std::string folder = HostFolderOf(target);
     std::string base = HostBaseName(target);
@@ -319,7 +320,7 @@ std::string CreateTempBeside(const std::string& target, FILE** file, std::string
         char suffix[48];
         snprintf(suffix, sizeof suffix, ".tmp-%u-%u", ProcessId(), attempt);
         std::string path = JoinHostPath(folder, "." + base + suffix);
-        *file = CreateNewFile(path);
+        *file = CreateNewFile(path, program);
         if (*file != nullptr)
             return path;
         *reason = HostErrorText();

@@ -36,9 +36,10 @@ bool RemoveHostFile(const std::string& path);
 bool MakeHostFolder(const std::string& path);
 
 // Creates a new, empty file beside target (same folder, hidden-style name)
-// opened for binary writing. Returns its path, or "" when none could be made,
-// with the system's reason in *reason.
-std::string CreateTempBeside(const std::string& target, FILE** file, std::string* reason);
+// opened for binary writing, executable where files have that mark unless
+// program is false. Returns its path, or "" when none could be made, with the
+// system's reason in *reason.
+std::string CreateTempBeside(const std::string& target, FILE** file, std::string* reason, bool program = true);
 
 // The last component of a path (after the final / or, on Windows, \).
 std::string HostBaseName(const std::string& path);

@@ -63,11 +63,11 @@ OutputClash FindOutputClash(const std::string& output, const std::string& stub, 
 }
 
 PackError WriteBeside(const std::string& output, const std::function<PackError(FILE*)>& write,
-                      const PackRequest* request, PackResult* result)
+                      const PackRequest* request, PackResult* result, bool program)
 {
     FILE* out = nullptr;
     std::string reason;
-    std::string temp = CreateTempBeside(output, &out, &reason);
+    std::string temp = CreateTempBeside(output, &out, &reason, program);
     if (temp.empty()) {
         Fail(result, PackError::CannotCreateOutput, output);
         result->reason = reason;

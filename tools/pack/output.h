@@ -27,6 +27,7 @@ OutputClash FindOutputClash(const std::string& output, const std::string& stub, 
 // which is then flushed to disk (a crash after the rename must not leave the
 // right name on the wrong content), closed, and renamed into place; with a
 // build's request, only if it was not cancelled meanwhile. On failure the
-// temporary file goes and an existing output stays as it was.
+// temporary file goes and an existing output stays as it was. The output is
+// made executable unless program is false.
 PackError WriteBeside(const std::string& output, const std::function<PackError(FILE*)>& write,
-                      const PackRequest* request, PackResult* result);
+                      const PackRequest* request, PackResult* result, bool program = true);
