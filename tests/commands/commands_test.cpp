@@ -1,7 +1,8 @@
 // The edition commands end to end: a launcher stand-in carrying a payload
 // behind its own image runs one button's command under a temporary folder of
 // the test's choosing; the test setup program, staged from that payload,
-// reports how it was started.
+// reports how it was started. One harness past the usual length, every case
+// running a command through the same stand-in.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -2,7 +2,9 @@
 // folder, the launcher file itself, other processes. Whatever happens, the
 // launcher stand-in must end normally, write nothing outside the staging
 // folder, leave no file short of its entry's data under that entry's name,
-// and start the setup program only after a complete staging.
+// and start the setup program only after a complete staging. One harness,
+// past the usual length: every fault runs through the same planted folders
+// and the same checks of what was left behind.
 //
 // The payload's first entry is the test setup program, so in every case that
 // stops later it is staged in full and would report if it were started.

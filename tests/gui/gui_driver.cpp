@@ -1,6 +1,7 @@
 // Drives and inspects a running launcher from another process, for the
 // end-to-end tests (tests/gui/gui-test). Prints facts as key=value lines in
-// UTF-8; the script judges them.
+// UTF-8; the script judges them. One program past the usual length: each
+// verb is a few lines over the same window-finding helpers.
 //
 //   gui_driver start LAUNCHER TEMPDIR [SECONDS]
 //                                       start LAUNCHER with TMP/TEMP = TEMPDIR,

@@ -1,6 +1,8 @@
 // quorvane-pack brand, and build with branding options, and a compressed
 // launcher's compressed pictures: the real launcher stub in the Windows
-// builds, a stub laid out like it elsewhere.
+// builds, a stub laid out like it elsewhere. One harness past the usual
+// length: every case brands through the same workspace and reads back the
+// same resources.
 #include <gtest/gtest.h>
 
 #include <algorithm>

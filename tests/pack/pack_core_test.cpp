@@ -1,5 +1,6 @@
 // The packer's logic called directly: code pages, names, sizes, cancelling,
-// compressed launchers and the compressed pictures' reader.
+// compressed launchers and the compressed pictures' reader. Past the usual
+// length: short cases, each calling one function of the packer's logic.
 #include <gtest/gtest.h>
 
 #include <algorithm>

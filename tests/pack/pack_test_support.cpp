@@ -1,3 +1,6 @@
+// What the packer's tests share: running the tool with its output captured,
+// files made to measure, and stand-in stubs laid out like the launcher. Past
+// the usual length: small helpers for three test files, each on both systems.
 #include "pack_test_support.h"
 
 #include <cstdio>

@@ -1,6 +1,8 @@
 // Reads the resources back out of the built Quorvane.exe and checks the
 // dialogs, strings, icon, pictures and version block the launcher ships with.
 // Templates and headers are decoded byte by byte from the raw resource data.
+// One file past the usual length: the decoders and the checks of what they
+// decode are read together.
 #include <windows.h>
 
 #include <gtest/gtest.h>
