@@ -1,6 +1,6 @@
-// The compressed archive (compressed.h): its records, then its reader. Some
-// 400 lines in one file: the reader is most of it, and the records it checks
-// are best read beside it.
+// The compressed archive (compressed.h): its records, then its reader. Long
+// because the reader is most of it, and the records it checks are best read
+// beside it.
 #include "compressed.h"
 
 #include <algorithm>

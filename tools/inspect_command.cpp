@@ -94,7 +94,7 @@ int ListOrCheck(const Arguments& args, bool print)
                             (report.compressed && report.errorOffset == report.archiveStart) ||
                                 error == PayloadError::ArchiveCutShort);
     if (!report.compressed && report.fileSize < PAYLOAD_OFFSET) {
-        // As for the launcher's own staging: no archive, whatever the file is.
+        // The launcher would find no archive here either, whatever the file is.
         Message(file + ": " + NoPayloadText(report));
         return ExitFor(PayloadErrorKind(PayloadError::NoArchive));
     }
